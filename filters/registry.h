@@ -1,0 +1,35 @@
+// The registry operations the filter updater needs, as plain functions.
+// The Windows build links them over advapi32; the tests link an in-memory
+// registry in their place. Every status is the system's own code, 0 for
+// success.
+#pragma once
+
+#include <cstdint>
+
+using RegistryKey = void*;
+using SystemStatus = std::uint32_t;
+
+inline constexpr SystemStatus kStatusSuccess = 0;
+inline constexpr std::uint32_t kRegMultiSz = 7;
+
+// The HKEY_LOCAL_MACHINE root handle.
+RegistryKey RegistryLocalMachine();
+
+// Opens `path` under `root`; on success `*key` is the opened handle.
+SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
+                             std::uint32_t access, RegistryKey* key);
+
+// Queries the value `name` without asking for its type. With `data` null it
+// reports the value's size in `*size`; otherwise `*size` goes in as the room
+// in `data` and comes out as the bytes stored there.
+SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
+                                std::uint32_t* size);
+
+SystemStatus RegistrySetValue(RegistryKey key, const char* name,
+                              std::uint32_t type, const char* data,
+                              std::uint32_t size);
+
+void RegistryCloseKey(RegistryKey key);
+
+// The calling thread's last system error code.
+std::uint32_t LastSystemError();

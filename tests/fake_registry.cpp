@@ -1,0 +1,206 @@
+#include "fake_registry.h"
+
+#include "allocation_watch.h"
+
+#include <array>
+#include <cstring>
+#include <map>
+#include <utility>
+
+namespace fake_registry {
+namespace {
+
+constexpr SystemStatus kFileNotFound = 2;
+constexpr SystemStatus kInvalidHandle = 6;
+constexpr SystemStatus kMoreData = 0xEA;
+
+struct State {
+  std::map<std::string, std::map<std::string, Value>> keys;
+  std::map<Op, SystemStatus> failures;
+  std::uint32_t extraSize = 0;
+  std::optional<std::uint32_t> reportedSize;
+  std::optional<std::string> replacement;
+  std::uint32_t lastError = 0;
+  std::vector<Call> calls;
+  std::map<RegistryKey, std::string> openKeys;
+  std::size_t handlesIssued = 0;
+  int badCloses = 0;
+};
+
+State& TheState() {
+  static State state;
+  return state;
+}
+
+// Distinct addresses serve as handles.
+std::array<char, 1024> handleSlots;
+char rootSlot;
+
+std::optional<SystemStatus> InjectedFailure(Op op) {
+  const auto found = TheState().failures.find(op);
+  if (found == TheState().failures.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+// The path of an open handle, or nothing for a handle that is not open.
+std::optional<std::string> KeyPath(RegistryKey key) {
+  if (key == &rootSlot) {
+    return std::string();
+  }
+  const auto found = TheState().openKeys.find(key);
+  if (found == TheState().openKeys.end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+Value* FindValue(const std::string& path, const std::string& name) {
+  auto& keys = TheState().keys;
+  const auto key = keys.find(path);
+  if (key == keys.end()) {
+    return nullptr;
+  }
+  const auto value = key->second.find(name);
+  return value == key->second.end() ? nullptr : &value->second;
+}
+
+}  // namespace
+
+void Reset() {
+  TheState() = State{};
+  AddKey("");
+}
+
+void AddKey(const std::string& path) { TheState().keys[path]; }
+
+void PutValue(const std::string& path, const std::string& name,
+              std::uint32_t type, std::string bytes) {
+  TheState().keys[path][name] = Value{type, std::move(bytes)};
+}
+
+std::optional<Value> GetValue(const std::string& path, const std::string& name) {
+  const Value* value = FindValue(path, name);
+  return value != nullptr ? std::optional<Value>(*value) : std::nullopt;
+}
+
+void FailOperation(Op op, SystemStatus status) { TheState().failures[op] = status; }
+void ReportExtraSize(std::uint32_t extra) { TheState().extraSize = extra; }
+void ReportSize(std::uint32_t size) { TheState().reportedSize = size; }
+void ReplaceBeforeDataQuery(std::string bytes) {
+  TheState().replacement = std::move(bytes);
+}
+void SetLastSystemError(std::uint32_t code) { TheState().lastError = code; }
+
+const std::vector<Call>& Calls() { return TheState().calls; }
+
+std::vector<Op> CallOps() {
+  std::vector<Op> ops;
+  for (const Call& call : Calls()) {
+    ops.push_back(call.op);
+  }
+  return ops;
+}
+
+int OpenHandleCount() { return static_cast<int>(TheState().openKeys.size()); }
+int BadCloseCount() { return TheState().badCloses; }
+
+}  // namespace fake_registry
+
+using namespace fake_registry;
+
+RegistryKey RegistryLocalMachine() { return &rootSlot; }
+
+SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
+                             std::uint32_t access, RegistryKey* key) {
+  const allocation_watch::Pause bookkeeping;
+  State& state = TheState();
+  state.calls.push_back(Call{Op::Open, root, path, access, {}, 0, 0, {}});
+  if (const auto failure = InjectedFailure(Op::Open)) {
+    return *failure;
+  }
+  if (root != &rootSlot) {
+    return kInvalidHandle;
+  }
+  if (state.keys.find(path) == state.keys.end()) {
+    return kFileNotFound;
+  }
+  if (state.handlesIssued == handleSlots.size()) {
+    return kInvalidHandle;
+  }
+  RegistryKey handle = &handleSlots[state.handlesIssued++];
+  state.openKeys[handle] = path;
+  *key = handle;
+  return kStatusSuccess;
+}
+
+SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
+                                std::uint32_t* size) {
+  const allocation_watch::Pause bookkeeping;
+  State& state = TheState();
+  const Op op = data == nullptr ? Op::SizeQuery : Op::DataQuery;
+  state.calls.push_back(Call{op, key, {}, 0, name, *size, 0, {}});
+  if (const auto failure = InjectedFailure(op)) {
+    return *failure;
+  }
+  const auto path = KeyPath(key);
+  if (!path) {
+    return kInvalidHandle;
+  }
+  if (op == Op::DataQuery && state.replacement) {
+    if (Value* value = FindValue(*path, name)) {
+      value->bytes = *state.replacement;
+    }
+  }
+  const Value* value = FindValue(*path, name);
+  if (value == nullptr) {
+    return kFileNotFound;
+  }
+  const auto stored = static_cast<std::uint32_t>(value->bytes.size());
+  if (op == Op::SizeQuery) {
+    *size = state.reportedSize ? *state.reportedSize : stored + state.extraSize;
+    return kStatusSuccess;
+  }
+  if (*size < stored) {
+    *size = stored;
+    return kMoreData;
+  }
+  if (stored > 0) {
+    std::memcpy(data, value->bytes.data(), stored);
+  }
+  *size = stored;
+  return kStatusSuccess;
+}
+
+SystemStatus RegistrySetValue(RegistryKey key, const char* name,
+                              std::uint32_t type, const char* data,
+                              std::uint32_t size) {
+  const allocation_watch::Pause bookkeeping;
+  State& state = TheState();
+  state.calls.push_back(Call{Op::Set, key, {}, 0, name, size, type,
+                             std::string(data, size)});
+  if (const auto failure = InjectedFailure(Op::Set)) {
+    return *failure;
+  }
+  const auto path = KeyPath(key);
+  if (!path) {
+    return kInvalidHandle;
+  }
+  PutValue(*path, name, type, std::string(data, size));
+  return kStatusSuccess;
+}
+
+void RegistryCloseKey(RegistryKey key) {
+  const allocation_watch::Pause bookkeeping;
+  State& state = TheState();
+  state.calls.push_back(Call{Op::Close, key, {}, 0, {}, 0, 0, {}});
+  if (key == &rootSlot) {
+    return;
+  }
+  if (state.openKeys.erase(key) == 0) {
+    ++state.badCloses;
+  }
+}
+
+std::uint32_t LastSystemError() { return TheState().lastError; }

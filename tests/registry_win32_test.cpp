@@ -1,0 +1,137 @@
+// The Windows registry operations against Wine's real registry, on a
+// scratch key under HKEY_LOCAL_MACHINE that each test creates and deletes.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "filter_updater.h"
+#include "list_bytes.h"
+#include "registry.h"
+
+namespace {
+
+constexpr REGSAM kView32 = KEY_WOW64_32KEY;
+const std::string kScratchParent = "Software\\ksthunk-filter-tests";
+
+class WindowsRegistryTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = kScratchParent + "\\" +
+            testing::UnitTest::GetInstance()->current_test_info()->name();
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS | kView32, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  void TearDown() override {
+    HKEY parent = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchParent.c_str(), 0,
+                      KEY_ALL_ACCESS | kView32, &parent) == ERROR_SUCCESS) {
+      RegDeleteTreeA(parent, nullptr);
+      RegCloseKey(parent);
+    }
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kScratchParent.c_str(), kView32, 0);
+  }
+
+  void Seed(const std::string& bytes, DWORD type = REG_MULTI_SZ) {
+    HKEY key = Open();
+    ASSERT_EQ(RegSetValueExA(key, "UpperFilters", 0, type,
+                             reinterpret_cast<const BYTE*>(bytes.data()),
+                             static_cast<DWORD>(bytes.size())),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+
+  // The stored bytes and type, read with the wide-character call so that no
+  // conversion stands between the test and the registry's own bytes.
+  std::string Stored(DWORD* type = nullptr) {
+    HKEY key = Open();
+    DWORD size = 0;
+    std::string bytes;
+    if (RegQueryValueExA(key, "UpperFilters", nullptr, type, nullptr, &size) ==
+        ERROR_SUCCESS) {
+      bytes.resize(size);
+      RegQueryValueExA(key, "UpperFilters", nullptr, type,
+                       reinterpret_cast<BYTE*>(bytes.data()), &size);
+      bytes.resize(size);
+    } else {
+      bytes = "<absent>";
+    }
+    RegCloseKey(key);
+    return bytes;
+  }
+
+  std::string RunUpdater() {
+    testing::internal::CaptureStdout();
+    AddFilterEntry(path_, "UpperFilters", "ksthunk");
+    return testing::internal::GetCapturedStdout();
+  }
+
+  HKEY Open() {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
+                            KEY_ALL_ACCESS | kView32, &key),
+              ERROR_SUCCESS);
+    return key;
+  }
+
+  std::string path_;
+};
+
+TEST_F(WindowsRegistryTest, AMissingKeyGivesStatusTwo) {
+  RegistryKey key = nullptr;
+  EXPECT_EQ(RegistryOpenKey(RegistryLocalMachine(), (path_ + "\\missing").c_str(),
+                            0xF023F, &key),
+            2u);
+  EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(WindowsRegistryTest, SetAndQueryKeepTheExactBytes) {
+  RegistryKey key = nullptr;
+  ASSERT_EQ(RegistryOpenKey(RegistryLocalMachine(), path_.c_str(), 0xF023F, &key), 0u);
+  const std::string list = Bytes("a\0\0b\xE9\0\0", 7);
+  EXPECT_EQ(RegistrySetValue(key, "UpperFilters", kRegMultiSz, list.data(),
+                             static_cast<std::uint32_t>(list.size())),
+            0u);
+  std::uint32_t size = 0;
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", nullptr, &size), 0u);
+  EXPECT_GE(size, list.size());
+  std::string read(size, 'x');
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size), 0u);
+  EXPECT_EQ(read.substr(0, size), list);
+
+  std::uint32_t tooSmall = 2;
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &tooSmall), 0xEAu);
+  std::uint32_t absent = 0;
+  EXPECT_EQ(RegistryQueryValue(key, "Missing", nullptr, &absent), 2u);
+  RegistryCloseKey(key);
+
+  DWORD type = 0;
+  EXPECT_EQ(Stored(&type), list);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+}
+
+TEST_F(WindowsRegistryTest, AddFilterEntryCreatesAppendsAndThenFindsIt) {
+  EXPECT_EQ(RunUpdater(), "SUCCESS\nThe UpperFilters Key is not Present\n");
+  EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
+
+  Seed(WellFormedList({"filter1", "filter2"}));
+  const std::string rule = "**************************";
+  const std::string listingHead = "\n" + rule + "\nCurrent VALUES\n" + rule + "\n\n";
+  const std::string tail = "\n" + rule + "\n\n";
+  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\n" + tail +
+                              "SUCCESS\n" + tail);
+  DWORD type = 0;
+  EXPECT_EQ(Stored(&type), WellFormedList({"filter1", "filter2", "ksthunk"}));
+  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+
+  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\nksthunk\n" +
+                              tail + "SUCCESS\n\n***Ksthunk already Present***\n\n");
+  EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
+}
+
+}  // namespace
