@@ -1,0 +1,95 @@
+// Test helper: seeds and dumps the raw bytes of the class key's UpperFilters
+// value, in the same 32-bit registry view the program uses.
+//   regvalue create-key
+//   regvalue seed TYPE HEX     (HEX may be "-" for no bytes)
+//   regvalue dump              prints "nokey", "absent" or "TYPE HEX"
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+constexpr char kClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\"
+    "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
+constexpr char kValue[] = "UpperFilters";
+constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
+
+HKEY CreateKey() {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, nullptr, 0, kAccess,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "cannot create the key\n");
+    std::exit(2);
+  }
+  return key;
+}
+
+std::string FromHex(const char* hex) {
+  std::string bytes;
+  if (std::strcmp(hex, "-") == 0) {
+    return bytes;
+  }
+  for (std::size_t i = 0; hex[i] != '\0' && hex[i + 1] != '\0'; i += 2) {
+    const char pair[3] = {hex[i], hex[i + 1], '\0'};
+    bytes += static_cast<char>(std::strtoul(pair, nullptr, 16));
+  }
+  return bytes;
+}
+
+int Seed(const char* type, const char* hex) {
+  const std::string bytes = FromHex(hex);
+  HKEY key = CreateKey();
+  const LONG status =
+      RegSetValueExA(key, kValue, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)),
+                     reinterpret_cast<const BYTE*>(bytes.data()),
+                     static_cast<DWORD>(bytes.size()));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS ? 0 : 2;
+}
+
+int Dump() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) != ERROR_SUCCESS) {
+    std::printf("nokey\n");
+    return 0;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, kValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+    std::printf("absent\n");
+    RegCloseKey(key);
+    return 0;
+  }
+  std::string bytes(size, '\0');
+  RegQueryValueExA(key, kValue, nullptr, &type,
+                   reinterpret_cast<BYTE*>(bytes.data()), &size);
+  RegCloseKey(key);
+  std::printf("%lu ", static_cast<unsigned long>(type));
+  for (DWORD i = 0; i < size && i < bytes.size(); ++i) {
+    std::printf("%02x", static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
+  }
+  std::printf("\n");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string command = argc > 1 ? argv[1] : "";
+  if (command == "create-key" && argc == 2) {
+    RegCloseKey(CreateKey());
+    return 0;
+  }
+  if (command == "seed" && argc == 4) {
+    return Seed(argv[2], argv[3]);
+  }
+  if (command == "dump" && argc == 2) {
+    return Dump();
+  }
+  std::fprintf(stderr, "usage: regvalue create-key | seed TYPE HEX | dump\n");
+  return 2;
+}

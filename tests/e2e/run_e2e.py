@@ -1,0 +1,232 @@
+#!/usr/bin/env python3
+"""End-to-end tests of ksthunk-filter.exe under Wine.
+
+Each case runs in its own throwaway prefix, copied from a template prefix
+that `prepare` makes once (a new prefix takes Wine about ten seconds to set
+up). A case compares the program's standard output byte for byte, its exit
+status, and the stored value's exact type and bytes.
+
+    run_e2e.py --exe EXE --helper REGVALUE --work DIR prepare
+    run_e2e.py --exe EXE --helper REGVALUE --work DIR case NAME
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+
+RULE = "*" * 26
+LISTING_HEAD = f"\n{RULE}\nCurrent VALUES\n{RULE}\n\n"
+LISTING_TAIL = f"\n{RULE}\n\n"
+PRESENT = "\n***Ksthunk already Present***\n\n"
+NOT_PRESENT = "The UpperFilters Key is not Present\n"
+NOT_64_BIT = "This is not a 64 bits Operating System\n"
+OLD_WINDOWS = "OS Not supported\n"
+REG_MULTI_SZ = 7
+
+
+def multi_sz(*entries):
+    return b"".join(e.encode("latin-1") + b"\0" for e in entries) + b"\0"
+
+
+def listing(*entries):
+    return LISTING_HEAD + "".join(e + "\n" for e in entries) + LISTING_TAIL
+
+
+def appended(*entries):
+    return "SUCCESS\n" + listing(*entries) + "SUCCESS\n" + LISTING_TAIL
+
+
+def present(*entries):
+    return "SUCCESS\n" + listing(*entries) + "SUCCESS\n" + PRESENT
+
+
+def console(text):
+    """What a text-mode console program's "\\n" becomes on a pipe."""
+    return text.encode("latin-1").replace(b"\n", b"\r\n")
+
+
+class Prefix:
+    def __init__(self, path, arch):
+        self.path = path
+        self.env = dict(os.environ,
+                        WINEPREFIX=path,
+                        WINEARCH=arch,
+                        WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")
+
+    def wine(self, *args):
+        return subprocess.run(["wine", *args], env=self.env, capture_output=True,
+                              timeout=300)
+
+    def helper(self, helper, *args):
+        result = self.wine(helper, *args)
+        if result.returncode != 0:
+            sys.exit(f"helper {args} failed: {result.stderr.decode(errors='replace')}")
+        return result.stdout.decode("ascii").strip()
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
+        subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True)
+
+
+def template_path(work, arch):
+    return os.path.join(work, f"template-{arch}")
+
+
+def prepare(work):
+    os.makedirs(work, exist_ok=True)
+    for arch in ("win64", "win32"):
+        path = template_path(work, arch)
+        shutil.rmtree(path, ignore_errors=True)
+        prefix = Prefix(path, arch)
+        result = prefix.wine("wineboot", "--init")
+        prefix.stop()
+        if result.returncode != 0 or not os.path.isdir(os.path.join(path, "drive_c")):
+            sys.exit(f"cannot create the {arch} prefix: {result.stderr.decode(errors='replace')}")
+    print("prepared")
+
+
+class Case:
+    def __init__(self, args, name, arch="win64"):
+        self.exe = args.exe
+        self.helper = args.helper
+        path = os.path.join(args.work, f"case-{name}")
+        shutil.rmtree(path, ignore_errors=True)
+        shutil.copytree(template_path(args.work, arch), path, symlinks=True)
+        self.prefix = Prefix(path, arch)
+        self.failures = []
+
+    def seed(self, data, kind=REG_MULTI_SZ):
+        self.prefix.helper(self.helper, "seed", str(kind), data.hex() or "-")
+
+    def create_key(self):
+        self.prefix.helper(self.helper, "create-key")
+
+    def set_windows_version(self, version):
+        result = self.prefix.wine("reg", "add", "HKEY_CURRENT_USER\\Software\\Wine",
+                                  "/v", "Version", "/t", "REG_SZ", "/d", version, "/f")
+        if result.returncode != 0:
+            sys.exit("cannot set the Windows version")
+
+    def stored(self):
+        return self.prefix.helper(self.helper, "dump")
+
+    def run(self, *arguments, expect_output, expect_status):
+        result = self.prefix.wine(self.exe, *arguments)
+        expected = console(expect_output)
+        if result.stdout != expected:
+            self.failures.append(f"output {result.stdout!r}, expected {expected!r}")
+        if b"\n" in result.stdout.replace(b"\r\n", b""):
+            self.failures.append("a bare \\n reached standard output")
+        if result.returncode != expect_status:
+            self.failures.append(f"status {result.returncode}, expected {expect_status}")
+
+    def expect_stored(self, expected):
+        if isinstance(expected, bytes):
+            expected = f"{REG_MULTI_SZ} {expected.hex()}"
+        actual = self.stored()
+        if actual != expected:
+            self.failures.append(f"stored {actual!r}, expected {expected!r}")
+
+    def finish(self):
+        self.prefix.stop()
+        if not os.environ.get("KSF_KEEP_PREFIXES"):
+            shutil.rmtree(self.prefix.path, ignore_errors=True)
+        for failure in self.failures:
+            print("FAIL:", failure)
+        return 1 if self.failures else 0
+
+
+TWO = multi_sz("filter1", "filter2")
+
+
+def case_key_missing(c):
+    c.run(expect_output="ERROR 0x2\n", expect_status=0)
+    c.expect_stored("nokey")
+
+
+def case_value_absent(c):
+    c.create_key()
+    c.run(expect_output="SUCCESS\n" + NOT_PRESENT, expect_status=0)
+    c.expect_stored(b"ksthunk\0\0")
+
+
+def case_two_filters(c):
+    c.seed(TWO)
+    c.run(expect_output=appended("filter1", "filter2"), expect_status=0)
+    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
+    if len(multi_sz("filter1", "filter2", "ksthunk")) != len(TWO) + 8:
+        c.failures.append("the appended list is not S + 8 bytes")
+
+
+def case_second_run(c):
+    c.seed(TWO)
+    c.run(expect_output=appended("filter1", "filter2"), expect_status=0)
+    c.run(expect_output=present("filter1", "filter2", "ksthunk"), expect_status=0)
+    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
+
+
+def case_other_letter_case(c):
+    c.seed(multi_sz("KsThunk"))
+    c.run(expect_output=appended("KsThunk"), expect_status=0)
+    c.expect_stored(multi_sz("KsThunk", "ksthunk"))
+
+
+def case_arguments(c):
+    c.seed(TWO)
+    c.run("/add", "other", "--help", "a b", "UpperFilters",
+          expect_output=appended("filter1", "filter2"), expect_status=0)
+    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
+
+
+def case_32_bit_windows(c):
+    c.seed(TWO)
+    c.run(expect_output=NOT_64_BIT, expect_status=1)
+    c.expect_stored(TWO)
+
+
+def case_windows_xp(c):
+    c.set_windows_version("winxp")
+    c.seed(TWO)
+    c.run(expect_output=OLD_WINDOWS, expect_status=1)
+    c.expect_stored(TWO)
+
+
+CASES = {
+    "key-missing": (case_key_missing, "win64"),
+    "value-absent": (case_value_absent, "win64"),
+    "two-filters": (case_two_filters, "win64"),
+    "second-run": (case_second_run, "win64"),
+    "other-letter-case": (case_other_letter_case, "win64"),
+    "arguments": (case_arguments, "win64"),
+    "32-bit-windows": (case_32_bit_windows, "win32"),
+    "windows-xp-64": (case_windows_xp, "win64"),
+    "windows-xp-32": (case_windows_xp, "win32"),
+}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--work", required=True)
+    parser.add_argument("command", choices=["prepare", "case", "list"])
+    parser.add_argument("name", nargs="?")
+    args = parser.parse_args()
+    if args.command == "prepare":
+        prepare(args.work)
+        return 0
+    if args.command == "list":
+        print("\n".join(CASES))
+        return 0
+    function, arch = CASES[args.name]
+    case = Case(args, args.name, arch)
+    function(case)
+    status = case.finish()
+    print("passed" if status == 0 else "failed", args.name)
+    return status
+
+
+if __name__ == "__main__":
+    sys.exit(main())
