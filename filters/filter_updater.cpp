@@ -109,10 +109,17 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
   }
   std::printf("SUCCESS\n");
 
+  // Only a value that is really absent is created: any other failure may
+  // hide a stored list, and writing the entry alone would replace it.
   std::uint32_t size = 0;
-  if (RegistryQueryValue(key.get(), valueName.c_str(), nullptr, &size) !=
-      kStatusSuccess) {
+  const SystemStatus sizeStatus =
+      RegistryQueryValue(key.get(), valueName.c_str(), nullptr, &size);
+  if (sizeStatus == kStatusNotFound) {
     CreateValue(key.get(), keyPath, valueName, entry);
+    return;
+  }
+  if (sizeStatus != kStatusSuccess) {
+    PrintReadFailure(keyPath, valueName, entry);
     return;
   }
 

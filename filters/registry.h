@@ -10,6 +10,8 @@ using RegistryKey = void*;
 using SystemStatus = std::uint32_t;
 
 inline constexpr SystemStatus kStatusSuccess = 0;
+// ERROR_FILE_NOT_FOUND: no such key, or no such value.
+inline constexpr SystemStatus kStatusNotFound = 2;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
 // The HKEY_LOCAL_MACHINE root handle.

@@ -84,11 +84,20 @@ TEST_F(UpdaterTest, CreatesAnAbsentValueHoldingKsthunkAlone) {
   EXPECT_EQ(Calls()[2].sizeIn, 9u);
 }
 
-TEST_F(UpdaterTest, AnyFailedSizeQueryCountsAsAnAbsentValue) {
-  Store(kTwoFilters);
-  fake_registry::FailOperation(Op::SizeQuery, 5);
+TEST_F(UpdaterTest, OnlyANotFoundSizeQueryCreatesTheValue) {
+  fake_registry::FailOperation(Op::SizeQuery, 2);
   EXPECT_EQ(Run(), "SUCCESS\n" + kNotPresent);
   EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
+
+  // Any other failure may hide stored filters: they are never replaced.
+  for (const std::uint32_t status : {5u, 6u, 0xEAu, 0xFFFFFFFFu}) {
+    SetUp();
+    Store(kTwoFilters);
+    fake_registry::FailOperation(Op::SizeQuery, status);
+    EXPECT_EQ(Run(), "SUCCESS\n" + ReadFailure());
+    EXPECT_EQ(Stored(), kTwoFilters);
+    EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Close}));
+  }
 }
 
 TEST_F(UpdaterTest, EmptyAndZeroSizedValuesGetKsthunk) {

@@ -1,0 +1,153 @@
+// Every registry operation failing with each status, every allocation
+// failing, and the value changing under the updater, for each state the
+// value can be in; each combination checked against the one invariant.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "invariant.h"
+#include "list_bytes.h"
+
+namespace {
+
+using fake_registry::Op;
+using fake_registry::Value;
+using invariant::Scenario;
+
+const std::vector<SystemStatus> kStatuses = {1, 2, 5, 6, 8, 0xEA, 0x3FA, 0xFFFFFFFF};
+
+struct State {
+  const char* name;
+  std::optional<Value> value;
+};
+
+std::vector<State> ValueStates() {
+  const std::string mib = [] {
+    std::string list;
+    for (int i = 0; list.size() < (1u << 20); ++i) {
+      list += "filter" + std::to_string(i) + '\0';
+    }
+    return list + '\0';
+  }();
+  return {
+      {"absent", std::nullopt},
+      {"zero bytes", Value{7, ""}},
+      {"empty list", Value{7, WellFormedList({})}},
+      {"two filters", Value{7, WellFormedList({"filter1", "filter2"})}},
+      {"ksthunk first", Value{7, WellFormedList({"ksthunk", "b"})}},
+      {"ksthunk last", Value{7, WellFormedList({"a", "ksthunk"})}},
+      {"other case", Value{7, WellFormedList({"KSTHUNK", "ksthunk2", " ksthunk"})}},
+      {"empty entries", Value{7, Bytes("a\0\0\0b\0\0", 7)}},
+      {"no final NUL", Value{7, Bytes("a\0b\0", 4)}},
+      {"no NUL at all", Value{7, "abc"}},
+      {"lone NUL run", Value{7, std::string(5, '\0')}},
+      {"ANSI bytes", Value{7, WellFormedList({"caf\xE9", "\x80\x81\xFF"})}},
+      {"REG_SZ", Value{1, Bytes("ksthunk\0", 8)}},
+      {"REG_EXPAND_SZ", Value{2, Bytes("%SystemRoot%\0", 13)}},
+      {"REG_BINARY", Value{3, Bytes("\x01\x00\xFF\x00\x00\x7F", 6)}},
+      {"REG_DWORD", Value{4, Bytes("\x05\x00\x00\x00", 4)}},
+      {"one MiB", Value{7, mib}},
+  };
+}
+
+int combinations = 0;
+
+// Counts the combinations a run of the whole matrix checks.
+class FaultMatrix : public testing::Test {
+ protected:
+  static void TearDownTestSuite() {
+    std::printf("fault matrix: %d combinations checked\n", combinations);
+  }
+};
+
+void Check(const Scenario& scenario, const std::string& label) {
+  SCOPED_TRACE(label);
+  ++combinations;
+  const invariant::Observed observed = invariant::Run(scenario);
+  for (const std::string& problem : invariant::Violations(scenario, observed)) {
+    ADD_FAILURE() << problem;
+  }
+}
+
+TEST_F(FaultMatrix, EachOperationFailingWithEachStatus) {
+  for (const State& state : ValueStates()) {
+    for (const Op op : {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set}) {
+      for (const SystemStatus status : kStatuses) {
+        // A registry that calls a stored value absent is believed: that is
+        // the absent state, not a fault.
+        if (op == Op::SizeQuery && status == 2 && state.value) {
+          continue;
+        }
+        Scenario scenario{.value = state.value};
+        scenario.failures[op] = status;
+        Check(scenario, std::string(state.name) + ", op " +
+                            std::to_string(static_cast<int>(op)) + " fails with " +
+                            std::to_string(status));
+      }
+    }
+  }
+}
+
+TEST_F(FaultMatrix, FailuresInCombination) {
+  for (const State& state : ValueStates()) {
+    for (const SystemStatus status : kStatuses) {
+      Check({.value = state.value, .failures = {{Op::DataQuery, status}, {Op::Set, status}}},
+            std::string(state.name) + ", read and write fail");
+      if (status != 2 || !state.value) {
+        Check({.value = state.value, .failures = {{Op::SizeQuery, status}, {Op::Set, status}}},
+              std::string(state.name) + ", size query and write fail");
+      }
+    }
+  }
+}
+
+TEST_F(FaultMatrix, EachAllocationFailing) {
+  for (const State& state : ValueStates()) {
+    for (const int allocation : {1, 2}) {
+      for (const std::uint32_t lastError : {0u, 8u, 0xFFFFFFFFu}) {
+        Check({.value = state.value, .failAllocationAt = allocation, .lastError = lastError},
+              std::string(state.name) + ", allocation " + std::to_string(allocation));
+      }
+    }
+  }
+}
+
+TEST_F(FaultMatrix, TheValueChangingBetweenTheQueries) {
+  const std::vector<std::string> replacements = {
+      "", WellFormedList({}), WellFormedList({"x"}),
+      WellFormedList({"ksthunk"}), WellFormedList({"a", "b", "c", "d", "e", "f", "g"}),
+      Bytes("grown\0without\0final", 19)};
+  for (const State& state : ValueStates()) {
+    if (!state.value) {
+      continue;
+    }
+    for (const std::string& replacement : replacements) {
+      Check({.value = state.value, .replacement = replacement},
+            std::string(state.name) + " replaced by " +
+                std::to_string(replacement.size()) + " bytes");
+    }
+  }
+}
+
+TEST_F(FaultMatrix, SizeQueriesReportingMoreThanIsStored) {
+  for (const State& state : ValueStates()) {
+    for (const std::uint32_t extra : {1u, 2u, 7u, 1000u}) {
+      Check({.value = state.value, .extraSize = extra},
+            std::string(state.name) + ", " + std::to_string(extra) + " extra");
+    }
+    for (const std::uint32_t size : {0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
+      Check({.value = state.value, .reportedSize = size},
+            std::string(state.name) + ", size reported as " + std::to_string(size));
+    }
+  }
+}
+
+TEST_F(FaultMatrix, NothingFailing) {
+  for (const State& state : ValueStates()) {
+    Check({.value = state.value}, state.name);
+    Check({.keyExists = false, .value = state.value}, std::string(state.name) + ", no key");
+  }
+}
+
+}  // namespace
