@@ -141,17 +141,19 @@ SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
   State& state = TheState();
   const Op op = data == nullptr ? Op::SizeQuery : Op::DataQuery;
   state.calls.push_back(Call{op, key, {}, 0, name, *size, 0, {}});
-  if (const auto failure = InjectedFailure(op)) {
-    return *failure;
-  }
   const auto path = KeyPath(key);
-  if (!path) {
-    return kInvalidHandle;
-  }
-  if (op == Op::DataQuery && state.replacement) {
+  // Another writer changes the value before the read, whatever the read
+  // then meets.
+  if (path && op == Op::DataQuery && state.replacement) {
     if (Value* value = FindValue(*path, name)) {
       value->bytes = *state.replacement;
     }
+  }
+  if (const auto failure = InjectedFailure(op)) {
+    return *failure;
+  }
+  if (!path) {
+    return kInvalidHandle;
   }
   const Value* value = FindValue(*path, name);
   if (value == nullptr) {

@@ -6,6 +6,7 @@
 
 #include "allocation_watch.h"
 #include "filter_updater.h"
+#include "list_model.h"
 
 namespace invariant {
 namespace {
@@ -30,14 +31,6 @@ std::optional<SystemStatus> Failure(const Scenario& scenario, Op op) {
   const auto found = scenario.failures.find(op);
   return found == scenario.failures.end() ? std::nullopt
                                           : std::optional<SystemStatus>(found->second);
-}
-
-std::string WellFormed(const std::vector<std::string>& entries) {
-  std::string bytes;
-  for (const std::string& entry : entries) {
-    bytes += entry + '\0';
-  }
-  return bytes + '\0';
 }
 
 // What the run must print, and what it must leave stored, read off the
@@ -74,7 +67,7 @@ Expected Model(const Scenario& s) {
     } else if (Failure(s, Op::Set)) {
       e.output += setFailure;
     } else {
-      e.after = Value{7, WellFormed({"ksthunk"})};
+      e.after = Value{7, ModelList({"ksthunk"})};
     }
     return e;
   }
@@ -116,7 +109,7 @@ Expected Model(const Scenario& s) {
   }
   std::vector<std::string> amended = entries;
   amended.push_back("ksthunk");
-  e.after = Value{7, WellFormed(amended)};
+  e.after = Value{7, ModelList(amended)};
   return e;
 }
 
@@ -143,26 +136,6 @@ bool Same(const std::optional<Value>& a, const std::optional<Value>& b) {
 }
 
 }  // namespace
-
-std::vector<std::string> ModelEntries(const std::string& bytes) {
-  std::vector<std::string> entries;
-  std::string entry;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\0') {
-      entry += bytes[i];
-      continue;
-    }
-    const bool finalNul = entry.empty() && i + 1 == bytes.size();
-    if (!finalNul) {
-      entries.push_back(entry);
-    }
-    entry.clear();
-  }
-  if (!entry.empty()) {
-    entries.push_back(entry);
-  }
-  return entries;
-}
 
 Observed Run(const Scenario& s) {
   currentScenario = s;
@@ -208,17 +181,19 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
     problems.push_back("stored " + Describe(o.after) + ", expected " +
                        Describe(expected.after));
   }
-  // Independent of the model: the value is untouched, or the old entries
+  // Independent of the model: the value is untouched (as it was stored, or
+  // as it was changed to before the read), or the entries that were read
   // with ksthunk appended, well formed and of type REG_MULTI_SZ.
-  std::optional<Value> before = s.keyExists ? s.value : std::nullopt;
-  if (before && s.replacement) {
-    before->bytes = *s.replacement;
+  const std::optional<Value> original = s.keyExists ? s.value : std::nullopt;
+  std::optional<Value> read = original;
+  if (read && s.replacement) {
+    read->bytes = *s.replacement;
   }
-  if (!Same(o.after, before)) {
-    std::vector<std::string> entries = before ? ModelEntries(before->bytes)
-                                              : std::vector<std::string>{};
+  if (!Same(o.after, original) && !Same(o.after, read)) {
+    std::vector<std::string> entries =
+        read ? ModelEntries(read->bytes) : std::vector<std::string>{};
     entries.push_back("ksthunk");
-    if (!o.after || o.after->type != 7 || o.after->bytes != WellFormed(entries)) {
+    if (!o.after || o.after->type != 7 || o.after->bytes != ModelList(entries)) {
       problems.push_back("stored value is neither the old one nor the old entries "
                          "with ksthunk: " + Describe(o.after));
     }

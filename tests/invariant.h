@@ -45,8 +45,4 @@ std::string CaptureOutput(void (*body)());
 std::vector<std::string> Violations(const Scenario& scenario,
                                     const Observed& observed);
 
-// The entries of a stored value as the listing shows them: split at NULs,
-// the final NUL not an entry, a last entry without NUL ending at the end.
-std::vector<std::string> ModelEntries(const std::string& bytes);
-
 }  // namespace invariant

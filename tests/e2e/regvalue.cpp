@@ -2,6 +2,7 @@
 // value, in the same 32-bit registry view the program uses.
 //   regvalue create-key
 //   regvalue seed TYPE HEX     (HEX may be "-" for no bytes)
+//   regvalue seed-file TYPE FILE
 //   regvalue dump              prints "nokey", "absent" or "TYPE HEX"
 #include <windows.h>
 
@@ -40,8 +41,23 @@ std::string FromHex(const char* hex) {
   return bytes;
 }
 
-int Seed(const char* type, const char* hex) {
-  const std::string bytes = FromHex(hex);
+std::string FromFile(const char* path) {
+  std::string bytes;
+  if (std::FILE* file = std::fopen(path, "rb")) {
+    char chunk[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+      bytes.append(chunk, got);
+    }
+    std::fclose(file);
+  } else {
+    std::fprintf(stderr, "cannot read %s\n", path);
+    std::exit(2);
+  }
+  return bytes;
+}
+
+int Seed(const char* type, const std::string& bytes) {
   HKEY key = CreateKey();
   const LONG status =
       RegSetValueExA(key, kValue, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)),
@@ -85,11 +101,14 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "seed" && argc == 4) {
-    return Seed(argv[2], argv[3]);
+    return Seed(argv[2], FromHex(argv[3]));
+  }
+  if (command == "seed-file" && argc == 4) {
+    return Seed(argv[2], FromFile(argv[3]));
   }
   if (command == "dump" && argc == 2) {
     return Dump();
   }
-  std::fprintf(stderr, "usage: regvalue create-key | seed TYPE HEX | dump\n");
+  std::fprintf(stderr, "usage: regvalue create-key | seed TYPE HEX | seed-file TYPE FILE | dump\n");
   return 2;
 }

@@ -141,6 +141,58 @@ class Case:
 TWO = multi_sz("filter1", "filter2")
 
 
+def model_entries(data):
+    """The entries the program lists: split at NULs, the final NUL not an
+    entry, a last entry without its NUL ending at the end of the bytes."""
+    entries, entry = [], b""
+    for i, byte in enumerate(data):
+        if byte:
+            entry += bytes([byte])
+            continue
+        if entry or i + 1 != len(data):
+            entries.append(entry)
+        entry = b""
+    if entry:
+        entries.append(entry)
+    return entries
+
+
+def hostile(data, kind):
+    """Seeds raw bytes of any type; whatever the program makes of them, the
+    value afterwards is what was read before, or those entries with ksthunk
+    appended, well formed, as REG_MULTI_SZ."""
+    def case(c):
+        if len(data) > 4096:
+            path = os.path.join(c.prefix.path, "seed.bin")
+            with open(path, "wb") as f:
+                f.write(data)
+            c.prefix.helper(c.helper, "seed-file", str(kind), "Z:" + path.replace("/", "\\"))
+        else:
+            c.seed(data, kind)
+        before = c.stored()
+        kind_read, hex_read = before.split(" ") if " " in before else (before, "")
+        read = bytes.fromhex(hex_read)
+        entries = model_entries(read)
+        names = [e.decode("latin-1") for e in entries]
+        if b"ksthunk" in entries:
+            c.run(expect_output=present(*names), expect_status=0)
+            c.expect_stored(before)
+        else:
+            c.run(expect_output=appended(*names), expect_status=0)
+            c.expect_stored(b"".join(e + b"\0" for e in entries) + b"ksthunk\0\0")
+    return case
+
+
+def one_mebibyte_list():
+    entries, size, i = [], 0, 0
+    while size < 1 << 20:
+        entry = f"filter{i:06d}x".encode()[: 8 + i % 17]
+        entries.append(entry)
+        size += len(entry) + 1
+        i += 1
+    return b"".join(e + b"\0" for e in entries) + b"\0"
+
+
 def case_key_missing(c):
     c.run(expect_output="ERROR 0x2\n", expect_status=0)
     c.expect_stored("nokey")
@@ -203,6 +255,16 @@ CASES = {
     "32-bit-windows": (case_32_bit_windows, "win32"),
     "windows-xp-64": (case_windows_xp, "win64"),
     "windows-xp-32": (case_windows_xp, "win32"),
+    "hostile-zero-size": (hostile(b"", REG_MULTI_SZ), "win64"),
+    "hostile-no-final-nul": (hostile(b"a\0b\0", REG_MULTI_SZ), "win64"),
+    "hostile-no-nul": (hostile(b"abc", REG_MULTI_SZ), "win64"),
+    "hostile-empty-entries": (hostile(b"a\0\0\0b\0\0", REG_MULTI_SZ), "win64"),
+    "hostile-ansi-bytes": (hostile(b"caf\xe9\0\xc0\xff\0\0", REG_MULTI_SZ), "win64"),
+    "hostile-reg-sz": (hostile(b"ksthunk\0", 1), "win64"),
+    "hostile-reg-expand-sz": (hostile(b"%SystemRoot%\\x\0", 2), "win64"),
+    "hostile-reg-binary": (hostile(b"\x01\x00\xff\x00\x00\x7f", 3), "win64"),
+    "hostile-reg-dword": (hostile(b"\x05\x00\x00\x00", 4), "win64"),
+    "hostile-one-mebibyte": (hostile(one_mebibyte_list(), REG_MULTI_SZ), "win64"),
 }
 
 
