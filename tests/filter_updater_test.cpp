@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "list_bytes.h"
@@ -205,6 +206,31 @@ TEST_F(UpdaterTest, ASizeNearFourGibibytesIsAnAllocationFailure) {
   fake_registry::ReportSize(0xFFFFFFF9u);
   EXPECT_EQ(Run(), "SUCCESS\nERROR memory allocation0x8\n");
   EXPECT_EQ(Stored(), kTwoFilters);
+}
+
+TEST_F(UpdaterTest, MakesTheFewestRegistryCallsOnEachPath) {
+  const auto count = [](Op op) {
+    const Ops ops = CallOps();
+    return std::count(ops.begin(), ops.end(), op);
+  };
+  // Append: one each of open, size query, data query, set and close.
+  Store(kTwoFilters);
+  Run();
+  EXPECT_EQ(Calls().size(), 5u);
+  for (const Op op : {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}) {
+    EXPECT_EQ(count(op), 1) << static_cast<int>(op);
+  }
+  // Present: the same without the set.
+  SetUp();
+  Store(WellFormedList({"ksthunk"}));
+  Run();
+  EXPECT_EQ(Calls().size(), 4u);
+  EXPECT_EQ(count(Op::Set), 0);
+  // Create: no data query.
+  SetUp();
+  Run();
+  EXPECT_EQ(Calls().size(), 4u);
+  EXPECT_EQ(count(Op::DataQuery), 0);
 }
 
 }  // namespace

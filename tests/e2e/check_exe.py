@@ -1,23 +1,28 @@
 #!/usr/bin/env python3
 """Checks the built ksthunk-filter.exe with binutils' objdump and icoutils'
-wrestool: a stripped PE32 console program that imports only Windows' own
-DLLs, with DYNAMIC_BASE and NX_COMPAT, and carrying exactly one manifest
-that asks for administrator rights.
+wrestool: a stripped PE32 console program under 256 KiB that imports only
+Windows' own DLLs, with DYNAMIC_BASE and NX_COMPAT, and carrying exactly
+one manifest that asks for administrator rights.
 
     check_exe.py OBJDUMP EXE
 """
+import os
 import re
 import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
+MAX_SIZE = 256 * 1024
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
 
 def main(objdump, exe):
     failures = []
+    size = os.path.getsize(exe)
+    if size >= MAX_SIZE:
+        failures.append(f"{size} bytes, not under {MAX_SIZE}")
     headers = subprocess.run([objdump, "-p", exe], capture_output=True, text=True,
                              check=True).stdout
     if "file format pei-i386" not in headers:
@@ -49,7 +54,7 @@ def main(objdump, exe):
 
     for failure in failures:
         print("FAIL:", failure)
-    print("checked", exe, "imports", sorted(dlls))
+    print("checked", exe, f"({size} bytes)", "imports", sorted(dlls))
     return 1 if failures else 0
 
 
