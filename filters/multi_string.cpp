@@ -1,8 +1,6 @@
 #include "multi_string.h"
 
-#include <algorithm>
 #include <cstring>
-#include <functional>
 
 namespace {
 
@@ -65,9 +63,9 @@ std::uint64_t RebuiltListSize(std::span<const char> list,
 }
 
 // Rather than comparing every entry, this searches the bytes for the name
-// and accepts a hit only where it spans a whole entry. The search skips
-// ahead by up to the name's length, so a long list costs little more than
-// copying it.
+// and accepts a hit only where it spans a whole entry. The search jumps from
+// one occurrence of the name's first letter to the next (memchr), so a long
+// list costs little more than copying it.
 bool ContainsEntry(std::span<const char> list, std::string_view name) {
   if (name.empty()) {
     return ContainsEntryByWalk(list, name);
@@ -75,23 +73,17 @@ bool ContainsEntry(std::span<const char> list, std::string_view name) {
   if (name.find('\0') != std::string_view::npos) {
     return false;  // an entry never holds a NUL
   }
-  const std::size_t entryBytes = EntryBytes(list);
-  const char* first = list.data();
-  const char* last = first + entryBytes;
-  const std::boyer_moore_horspool_searcher searcher(name.begin(), name.end());
-  for (const char* from = first;;) {
-    const char* hit = std::search(from, last, searcher);
-    if (hit == last) {
-      return false;
-    }
-    const char* end = hit + name.size();
-    const bool startsEntry = hit == first || hit[-1] == '\0';
-    const bool endsEntry = end == last || *end == '\0';
+  const std::string_view entries(list.data(), EntryBytes(list));
+  for (std::size_t hit = entries.find(name); hit != std::string_view::npos;
+       hit = entries.find(name, hit + 1)) {
+    const std::size_t end = hit + name.size();
+    const bool startsEntry = hit == 0 || entries[hit - 1] == '\0';
+    const bool endsEntry = end == entries.size() || entries[end] == '\0';
     if (startsEntry && endsEntry) {
       return true;
     }
-    from = hit + 1;
   }
+  return false;
 }
 
 RebuildOutcome RebuildWithEntry(std::span<const char> list,
