@@ -1,6 +1,7 @@
 #include "filter_updater.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -54,6 +55,17 @@ void PrintReadFailure(const std::string& keyPath, const std::string& valueName,
               DoubledLength(entry));
 }
 
+// Prints an entry and its newline. printf's precision is an int, so an
+// entry longer than INT_MAX goes out in pieces rather than unbounded.
+void PrintEntry(std::string_view entry) {
+  do {
+    const std::size_t piece = std::min<std::size_t>(entry.size(), INT_MAX);
+    std::printf("%.*s", static_cast<int>(piece), entry.data());
+    entry.remove_prefix(piece);
+  } while (!entry.empty());
+  std::printf("\n");
+}
+
 void PrintListing(std::span<const char> list) {
   std::printf("\n**************************\n");
   std::printf("Current VALUES\n");
@@ -61,7 +73,7 @@ void PrintListing(std::span<const char> list) {
   std::size_t offset = 0;
   std::string_view entry;
   while (NextEntry(list, offset, entry)) {
-    std::printf("%.*s\n", static_cast<int>(entry.size()), entry.data());
+    PrintEntry(entry);
   }
   std::printf("\n**************************\n\n");
 }
