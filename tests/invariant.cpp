@@ -1,7 +1,6 @@
 #include "invariant.h"
 
 #include <cstdio>
-#include <functional>
 #include <utility>
 
 #include "allocation_watch.h"
@@ -136,6 +135,11 @@ bool Same(const std::optional<Value>& a, const std::optional<Value>& b) {
 }
 
 }  // namespace
+
+bool Contradictory(const Scenario& s) {
+  const auto sizeFailure = Failure(s, Op::SizeQuery);
+  return sizeFailure && *sizeFailure == 2 && s.keyExists && s.value;
+}
 
 Observed Run(const Scenario& s) {
   currentScenario = s;

@@ -33,6 +33,11 @@ struct Observed {
   std::optional<fake_registry::Value> after;
 };
 
+// Whether the scenario has the registry answer "not found" (2) to the size
+// query of a value it stores. The updater believes that answer and creates
+// the value, so such a scenario is the absent state, not a fault to check.
+bool Contradictory(const Scenario& scenario);
+
 // Sets up the in-memory registry for `scenario`, runs the updater on it and
 // returns what it printed and left stored.
 Observed Run(const Scenario& scenario);

@@ -4,16 +4,13 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "list_model.h"
 
 // The well-formed list of `entries`: each with its NUL, then the final NUL.
 inline std::string WellFormedList(std::initializer_list<std::string_view> entries) {
-  std::string bytes;
-  for (std::string_view entry : entries) {
-    bytes += entry;
-    bytes += '\0';
-  }
-  bytes += '\0';
-  return bytes;
+  return ModelList(std::vector<std::string>(entries.begin(), entries.end()));
 }
 
 // Bytes written with embedded NULs, e.g. Bytes("a\0b", 3).
