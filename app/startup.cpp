@@ -43,12 +43,21 @@ int RunProgram() {
   const ModuleHandle self = FindModule(nullptr);
   if (self == nullptr) {
     // Windows-1252 bytes, printed as they are.
-    std::printf("Erreur irr\xE9" "cup\xE9" "rable : \xE9" "chec de GetModuleHandle\n");
+    std::printf(
+        "Erreur irr\xE9"
+        "cup\xE9"
+        "rable : \xE9"
+        "chec de GetModuleHandle\n");
     return 1;
   }
   if (InitialiseFramework(self, nullptr, CommandLine(), 0) == 0) {
     // The blank before the colon is a no-break space (0xA0).
-    std::printf("Erreur irr\xE9" "cup\xE9" "rable\xA0: l'initialisation MFC a \xE9" "chou\xE9" "\n");
+    std::printf(
+        "Erreur irr\xE9"
+        "cup\xE9"
+        "rable\xA0: l'initialisation MFC a \xE9"
+        "chou\xE9"
+        "\n");
     return 1;
   }
   AddFilterEntry(kClassKeyPath, "UpperFilters", "ksthunk");

@@ -1,7 +1,8 @@
+#include "startup.h"
+
 #include <windows.h>
 
 #include "framework.h"
-#include "startup.h"
 
 bool PlatformVersionAtLeast(std::uint32_t major, std::uint32_t minor,
                             std::uint16_t servicePackMajor,
@@ -15,10 +16,14 @@ bool PlatformVersionAtLeast(std::uint32_t major, std::uint32_t minor,
   info.wServicePackMinor = servicePackMinor;
 
   DWORDLONG conditions = 0;
-  conditions = VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
-  conditions = VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
-  conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-  conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMINOR, VER_GREATER_EQUAL);
+  conditions =
+      VerSetConditionMask(conditions, VER_MAJORVERSION, VER_GREATER_EQUAL);
+  conditions =
+      VerSetConditionMask(conditions, VER_MINORVERSION, VER_GREATER_EQUAL);
+  conditions =
+      VerSetConditionMask(conditions, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
+  conditions =
+      VerSetConditionMask(conditions, VER_SERVICEPACKMINOR, VER_GREATER_EQUAL);
   return VerifyVersionInfoA(&info,
                             VER_MAJORVERSION | VER_MINORVERSION |
                                 VER_SERVICEPACKMAJOR | VER_SERVICEPACKMINOR,

@@ -23,7 +23,8 @@ std::string ListOfAbout(std::size_t size) {
 }
 
 void Walk(benchmark::State& state) {
-  const std::string list = ListOfAbout(static_cast<std::size_t>(state.range(0)));
+  const std::string list =
+      ListOfAbout(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
     std::size_t offset = 0;
     std::string_view entry;
@@ -33,47 +34,56 @@ void Walk(benchmark::State& state) {
     }
     benchmark::DoNotOptimize(entries);
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(list.size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(list.size()));
 }
 
 void Rebuild(benchmark::State& state) {
-  const std::string list = ListOfAbout(static_cast<std::size_t>(state.range(0)));
+  const std::string list =
+      ListOfAbout(static_cast<std::size_t>(state.range(0)));
   std::vector<char> target(static_cast<std::size_t>(RebuiltListSize(list, 7)));
   for (auto _ : state) {
     std::size_t built = 0;
-    benchmark::DoNotOptimize(RebuildWithEntry(list, "ksthunk", "ksthunk", target, built));
+    benchmark::DoNotOptimize(
+        RebuildWithEntry(list, "ksthunk", "ksthunk", target, built));
     benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(list.size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(list.size()));
 }
 
 // The search for ksthunk skips from one 'k' to the next: a list whose
 // entries are all k's is its slowest case.
 void RebuildAllKs(benchmark::State& state) {
   std::string list;
-  for (std::size_t i = 0; list.size() + 25 <= static_cast<std::size_t>(state.range(0)); ++i) {
+  for (std::size_t i = 0;
+       list.size() + 25 <= static_cast<std::size_t>(state.range(0)); ++i) {
     list += std::string(8 + i % 17, 'k') + '\0';
   }
   list += '\0';
   std::vector<char> target(static_cast<std::size_t>(RebuiltListSize(list, 7)));
   for (auto _ : state) {
     std::size_t built = 0;
-    benchmark::DoNotOptimize(RebuildWithEntry(list, "ksthunk", "ksthunk", target, built));
+    benchmark::DoNotOptimize(
+        RebuildWithEntry(list, "ksthunk", "ksthunk", target, built));
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(list.size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(list.size()));
 }
 
 void Memcpy(benchmark::State& state) {
-  const std::string list = ListOfAbout(static_cast<std::size_t>(state.range(0)));
+  const std::string list =
+      ListOfAbout(static_cast<std::size_t>(state.range(0)));
   std::vector<char> target(list.size());
   for (auto _ : state) {
     std::memcpy(target.data(), list.data(), list.size());
     benchmark::DoNotOptimize(target.data());
     benchmark::ClobberMemory();
   }
-  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(list.size()));
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(list.size()));
 }
 
 void SingleEntryList(benchmark::State& state) {
@@ -86,7 +96,8 @@ void SingleEntryList(benchmark::State& state) {
 
 // 1 is a list of one entry.
 void Sizes(benchmark::internal::Benchmark* b) {
-  for (const std::int64_t size : {1, 256, 4 << 10, 64 << 10, 256 << 10, 1 << 20}) {
+  for (const std::int64_t size :
+       {1, 256, 4 << 10, 64 << 10, 256 << 10, 1 << 20}) {
     b->Arg(size);
   }
 }

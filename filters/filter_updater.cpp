@@ -34,7 +34,8 @@ HeapBuffer Allocate(std::uint64_t size) {
   if (size > UINT32_MAX || size > SIZE_MAX) {
     return nullptr;
   }
-  return HeapBuffer(static_cast<char*>(std::malloc(static_cast<std::size_t>(size))));
+  return HeapBuffer(
+      static_cast<char*>(std::malloc(static_cast<std::size_t>(size))));
 }
 
 int DoubledLength(const std::string& entry) {
@@ -43,16 +44,16 @@ int DoubledLength(const std::string& entry) {
 
 void PrintSetFailure(const std::string& keyPath, const std::string& valueName,
                      const std::string& entry) {
-  std::printf("Could not Set the Value SubKey %s Value %s New Value %s size %d\n",
-              keyPath.c_str(), valueName.c_str(), entry.c_str(),
-              DoubledLength(entry));
+  std::printf(
+      "Could not Set the Value SubKey %s Value %s New Value %s size %d\n",
+      keyPath.c_str(), valueName.c_str(), entry.c_str(), DoubledLength(entry));
 }
 
 void PrintReadFailure(const std::string& keyPath, const std::string& valueName,
                       const std::string& entry) {
-  std::printf("Could not Read the Value SubKey %s Value %s New Value %s size %d\n",
-              keyPath.c_str(), valueName.c_str(), entry.c_str(),
-              DoubledLength(entry));
+  std::printf(
+      "Could not Read the Value SubKey %s Value %s New Value %s size %d\n",
+      keyPath.c_str(), valueName.c_str(), entry.c_str(), DoubledLength(entry));
 }
 
 // Prints an entry and its newline. printf's precision is an int, so an
@@ -163,9 +164,9 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
   std::printf("SUCCESS\n");
 
   std::size_t built = 0;
-  const RebuildOutcome outcome =
-      RebuildWithEntry(stored, kThunkFilter, entry,
-                       {newList.get(), static_cast<std::size_t>(newRoom)}, built);
+  const RebuildOutcome outcome = RebuildWithEntry(
+      stored, kThunkFilter, entry,
+      {newList.get(), static_cast<std::size_t>(newRoom)}, built);
   if (outcome == RebuildOutcome::Present) {
     std::printf("\n***Ksthunk already Present***\n\n");
     return;

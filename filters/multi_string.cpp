@@ -48,8 +48,9 @@ bool NextEntry(std::span<const char> list, std::size_t& offset,
   const std::size_t rest = size - offset;
   const void* nul = std::memchr(start, '\0', rest);
   const std::size_t length =
-      nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - start)
-                     : rest;
+      nul != nullptr
+          ? static_cast<std::size_t>(static_cast<const char*>(nul) - start)
+          : rest;
   entry = std::string_view(start, length);
   offset += length + 1;  // one past the end when the last NUL is missing
   return true;
@@ -58,7 +59,8 @@ bool NextEntry(std::span<const char> list, std::size_t& offset,
 std::uint64_t RebuiltListSize(std::span<const char> list,
                               std::uint64_t entryLength) {
   const std::size_t entryBytes = EntryBytes(list);
-  const std::uint64_t missingNul = LastEntryTerminated(list, entryBytes) ? 0 : 1;
+  const std::uint64_t missingNul =
+      LastEntryTerminated(list, entryBytes) ? 0 : 1;
   return std::uint64_t{entryBytes} + missingNul + entryLength + 2;
 }
 

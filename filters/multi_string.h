@@ -34,8 +34,7 @@ enum class RebuildOutcome {
 RebuildOutcome RebuildWithEntry(std::span<const char> list,
                                 std::string_view lookFor,
                                 std::string_view newEntry,
-                                std::span<char> target,
-                                std::size_t& builtSize);
+                                std::span<char> target, std::size_t& builtSize);
 
 // Whether an entry of `list` equals `name`.
 bool ContainsEntry(std::span<const char> list, std::string_view name);

@@ -22,7 +22,8 @@ void Require(bool condition) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   // A heap copy of exactly `size` bytes, so that any read past it is caught.
   const std::vector<char> list(data, data + size);
   const std::span<const char> bytes(list.data(), list.size());
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint64_t room = RebuiltListSize(bytes, 7);
   std::vector<char> target(static_cast<std::size_t>(room));
   std::size_t built = 0;
-  const RebuildOutcome outcome = RebuildWithEntry(bytes, "ksthunk", "ksthunk", target, built);
+  const RebuildOutcome outcome =
+      RebuildWithEntry(bytes, "ksthunk", "ksthunk", target, built);
   if (present) {
     Require(outcome == RebuildOutcome::Present);
     return 0;

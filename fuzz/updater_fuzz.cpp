@@ -18,10 +18,12 @@ constexpr Op kOps[] = {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set};
 // Reads the scenario's choices off the front of the input.
 class Input {
  public:
-  Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+  Input(const std::uint8_t* data, std::size_t size)
+      : data_(data), size_(size) {}
   std::uint8_t Byte() { return used_ < size_ ? data_[used_++] : 0; }
   std::string Rest() {
-    const std::string rest(reinterpret_cast<const char*>(data_) + used_, size_ - used_);
+    const std::string rest(reinterpret_cast<const char*>(data_) + used_,
+                           size_ - used_);
     used_ = size_;
     return rest;
   }
@@ -52,7 +54,8 @@ std::string invariant::CaptureOutput(void (*body)()) {
   return output;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
   Input input(data, size);
   const std::uint8_t shape = input.Byte();
   invariant::Scenario scenario;

@@ -27,9 +27,9 @@ class Pause {
   bool wasOn_;
 };
 
-int Allocations();       // blocks handed out while watching
-int Releases();          // watched blocks freed
-int Unreleased();        // watched blocks not freed yet
+int Allocations();  // blocks handed out while watching
+int Releases();     // watched blocks freed
+int Unreleased();   // watched blocks not freed yet
 int FailedAllocations();
 
 }  // namespace allocation_watch

@@ -51,7 +51,8 @@ ModuleHandle FindModule(const char* name) {
 
 EntryPoint FindEntryPoint(ModuleHandle module, const char* name) {
   TheState().probes.push_back(std::string("entry ") + name);
-  const bool found = module == &kernel32 && std::string(name) == "IsWow64Process" &&
+  const bool found = module == &kernel32 &&
+                     std::string(name) == "IsWow64Process" &&
                      TheState().answers.hasIsWow64Process;
   return found ? &FakeIsWow64Process : nullptr;
 }
@@ -78,6 +79,7 @@ const char* CommandLine() {
 int InitialiseFramework(ModuleHandle instance, ModuleHandle previous,
                         const char* commandLine, int showState) {
   TheState().probes.push_back("framework");
-  TheState().framework = FrameworkCall{instance, previous, commandLine, showState};
+  TheState().framework =
+      FrameworkCall{instance, previous, commandLine, showState};
   return TheState().answers.frameworkResult;
 }

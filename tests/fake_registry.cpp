@@ -1,11 +1,11 @@
 #include "fake_registry.h"
 
-#include "allocation_watch.h"
-
 #include <array>
 #include <cstring>
 #include <map>
 #include <utility>
+
+#include "allocation_watch.h"
 
 namespace fake_registry {
 namespace {
@@ -80,12 +80,15 @@ void PutValue(const std::string& path, const std::string& name,
   TheState().keys[path][name] = Value{type, std::move(bytes)};
 }
 
-std::optional<Value> GetValue(const std::string& path, const std::string& name) {
+std::optional<Value> GetValue(const std::string& path,
+                              const std::string& name) {
   const Value* value = FindValue(path, name);
   return value != nullptr ? std::optional<Value>(*value) : std::nullopt;
 }
 
-void FailOperation(Op op, SystemStatus status) { TheState().failures[op] = status; }
+void FailOperation(Op op, SystemStatus status) {
+  TheState().failures[op] = status;
+}
 void ReportExtraSize(std::uint32_t extra) { TheState().extraSize = extra; }
 void ReportSize(std::uint32_t size) { TheState().reportedSize = size; }
 void ReplaceBeforeDataQuery(std::string bytes) {
@@ -180,8 +183,8 @@ SystemStatus RegistrySetValue(RegistryKey key, const char* name,
                               std::uint32_t size) {
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
-  state.calls.push_back(Call{Op::Set, key, {}, 0, name, size, type,
-                             std::string(data, size)});
+  state.calls.push_back(
+      Call{Op::Set, key, {}, 0, name, size, type, std::string(data, size)});
   if (const auto failure = InjectedFailure(Op::Set)) {
     return *failure;
   }

@@ -15,7 +15,8 @@ using fake_registry::Op;
 using fake_registry::Value;
 using invariant::Scenario;
 
-const std::vector<SystemStatus> kStatuses = {1, 2, 5, 6, 8, 0xEA, 0x3FA, 0xFFFFFFFF};
+const std::vector<SystemStatus> kStatuses = {1, 2,    5,     6,
+                                             8, 0xEA, 0x3FA, 0xFFFFFFFF};
 
 struct State {
   const char* name;
@@ -37,7 +38,8 @@ std::vector<State> ValueStates() {
       {"two filters", Value{7, WellFormedList({"filter1", "filter2"})}},
       {"ksthunk first", Value{7, WellFormedList({"ksthunk", "b"})}},
       {"ksthunk last", Value{7, WellFormedList({"a", "ksthunk"})}},
-      {"other case", Value{7, WellFormedList({"KSTHUNK", "ksthunk2", " ksthunk"})}},
+      {"other case",
+       Value{7, WellFormedList({"KSTHUNK", "ksthunk2", " ksthunk"})}},
       {"empty entries", Value{7, Bytes("a\0\0\0b\0\0", 7)}},
       {"no final NUL", Value{7, Bytes("a\0b\0", 4)}},
       {"no NUL at all", Value{7, "abc"}},
@@ -80,8 +82,8 @@ TEST_F(FaultMatrix, EachOperationFailingWithEachStatus) {
           continue;
         }
         Check(scenario, std::string(state.name) + ", op " +
-                            std::to_string(static_cast<int>(op)) + " fails with " +
-                            std::to_string(status));
+                            std::to_string(static_cast<int>(op)) +
+                            " fails with " + std::to_string(status));
       }
     }
   }
@@ -90,12 +92,15 @@ TEST_F(FaultMatrix, EachOperationFailingWithEachStatus) {
 TEST_F(FaultMatrix, FailuresInCombination) {
   for (const State& state : ValueStates()) {
     for (const SystemStatus status : kStatuses) {
-      Check({.value = state.value, .failures = {{Op::DataQuery, status}, {Op::Set, status}}},
+      Check({.value = state.value,
+             .failures = {{Op::DataQuery, status}, {Op::Set, status}}},
             std::string(state.name) + ", read and write fail");
       const Scenario sizeAndWrite{
-          .value = state.value, .failures = {{Op::SizeQuery, status}, {Op::Set, status}}};
+          .value = state.value,
+          .failures = {{Op::SizeQuery, status}, {Op::Set, status}}};
       if (!invariant::Contradictory(sizeAndWrite)) {
-        Check(sizeAndWrite, std::string(state.name) + ", size query and write fail");
+        Check(sizeAndWrite,
+              std::string(state.name) + ", size query and write fail");
       }
     }
   }
@@ -105,8 +110,11 @@ TEST_F(FaultMatrix, EachAllocationFailing) {
   for (const State& state : ValueStates()) {
     for (const int allocation : {1, 2}) {
       for (const std::uint32_t lastError : {0u, 8u, 0xFFFFFFFFu}) {
-        Check({.value = state.value, .failAllocationAt = allocation, .lastError = lastError},
-              std::string(state.name) + ", allocation " + std::to_string(allocation));
+        Check({.value = state.value,
+               .failAllocationAt = allocation,
+               .lastError = lastError},
+              std::string(state.name) + ", allocation " +
+                  std::to_string(allocation));
       }
     }
   }
@@ -114,8 +122,11 @@ TEST_F(FaultMatrix, EachAllocationFailing) {
 
 TEST_F(FaultMatrix, TheValueChangingBetweenTheQueries) {
   const std::vector<std::string> replacements = {
-      "", WellFormedList({}), WellFormedList({"x"}),
-      WellFormedList({"ksthunk"}), WellFormedList({"a", "b", "c", "d", "e", "f", "g"}),
+      "",
+      WellFormedList({}),
+      WellFormedList({"x"}),
+      WellFormedList({"ksthunk"}),
+      WellFormedList({"a", "b", "c", "d", "e", "f", "g"}),
       Bytes("grown\0without\0final", 19)};
   for (const State& state : ValueStates()) {
     if (!state.value) {
@@ -137,7 +148,8 @@ TEST_F(FaultMatrix, SizeQueriesReportingMoreThanIsStored) {
     }
     for (const std::uint32_t size : {0x80000000u, 0xFFFFFFF0u, 0xFFFFFFFFu}) {
       Check({.value = state.value, .reportedSize = size},
-            std::string(state.name) + ", size reported as " + std::to_string(size));
+            std::string(state.name) + ", size reported as " +
+                std::to_string(size));
     }
   }
 }
@@ -145,7 +157,8 @@ TEST_F(FaultMatrix, SizeQueriesReportingMoreThanIsStored) {
 TEST_F(FaultMatrix, NothingFailing) {
   for (const State& state : ValueStates()) {
     Check({.value = state.value}, state.name);
-    Check({.keyExists = false, .value = state.value}, std::string(state.name) + ", no key");
+    Check({.keyExists = false, .value = state.value},
+          std::string(state.name) + ", no key");
   }
 }
 

@@ -16,8 +16,8 @@ using fake_registry::Op;
 using Ops = std::vector<Op>;
 
 const std::string kTwoFilters = WellFormedList({"filter1", "filter2"});
-const std::string kAppendedOutput = "SUCCESS\n" + Listing({"filter1", "filter2"}) +
-                                    "SUCCESS\n" + kListingTail;
+const std::string kAppendedOutput =
+    "SUCCESS\n" + Listing({"filter1", "filter2"}) + "SUCCESS\n" + kListingTail;
 
 TEST_F(UpdaterTest, AppendsToOtherFiltersWithTheExactCalls) {
   Store(kTwoFilters);
@@ -25,7 +25,8 @@ TEST_F(UpdaterTest, AppendsToOtherFiltersWithTheExactCalls) {
   EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
   EXPECT_EQ(fake_registry::GetValue(kKeyPath, kValueName)->type, 7u);
 
-  ASSERT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
+  ASSERT_EQ(CallOps(),
+            (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
   const std::vector<Call>& calls = Calls();
   EXPECT_EQ(calls[0].key, RegistryLocalMachine());
   EXPECT_EQ(calls[0].path, kKeyPath);
@@ -45,9 +46,9 @@ TEST_F(UpdaterTest, AppendsToOtherFiltersWithTheExactCalls) {
 }
 
 TEST_F(UpdaterTest, FindsKsthunkAndWritesNothing) {
-  for (const auto& list : {WellFormedList({"ksthunk"}),
-                           WellFormedList({"a", "ksthunk", "b"}),
-                           WellFormedList({"a", "ksthunk"})}) {
+  for (const auto& list :
+       {WellFormedList({"ksthunk"}), WellFormedList({"a", "ksthunk", "b"}),
+        WellFormedList({"a", "ksthunk"})}) {
     SetUp();
     Store(list);
     std::size_t offset = 0;
@@ -59,7 +60,8 @@ TEST_F(UpdaterTest, FindsKsthunkAndWritesNothing) {
     expected += kListingTail + "SUCCESS\n" + kPresent;
     EXPECT_EQ(Run(), expected);
     EXPECT_EQ(Stored(), list);
-    EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Close}));
+    EXPECT_EQ(CallOps(),
+              (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Close}));
   }
 }
 
@@ -73,7 +75,8 @@ TEST_F(UpdaterTest, ASecondRunFindsWhatTheFirstAdded) {
 
 TEST_F(UpdaterTest, AppendsAfterANameInAnotherLetterCase) {
   Store(WellFormedList({"KsThunk"}));
-  EXPECT_EQ(Run(), "SUCCESS\n" + Listing({"KsThunk"}) + "SUCCESS\n" + kListingTail);
+  EXPECT_EQ(Run(),
+            "SUCCESS\n" + Listing({"KsThunk"}) + "SUCCESS\n" + kListingTail);
   EXPECT_EQ(Stored(), WellFormedList({"KsThunk", "ksthunk"}));
 }
 
@@ -113,7 +116,8 @@ TEST_F(UpdaterTest, EmptyAndZeroSizedValuesGetKsthunk) {
 
 TEST_F(UpdaterTest, ListsEmptyEntriesAndMendsAMissingFinalNul) {
   Store(Bytes("a\0\0b", 4));
-  EXPECT_EQ(Run(), "SUCCESS\n" + Listing({"a", "", "b"}) + "SUCCESS\n" + kListingTail);
+  EXPECT_EQ(Run(),
+            "SUCCESS\n" + Listing({"a", "", "b"}) + "SUCCESS\n" + kListingTail);
   EXPECT_EQ(Stored(), Bytes("a\0\0b\0ksthunk\0\0", 14));
 }
 
@@ -160,7 +164,8 @@ TEST_F(UpdaterTest, AFailedReadNeverLeadsToAWrite) {
   fake_registry::FailOperation(Op::DataQuery, 5);
   EXPECT_EQ(Run(), "SUCCESS\n" + ReadFailure());
   EXPECT_EQ(Stored(), kTwoFilters);
-  EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Close}));
+  EXPECT_EQ(CallOps(),
+            (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Close}));
 }
 
 TEST_F(UpdaterTest, AValueThatGrewBetweenTheQueriesIsLeftAlone) {
@@ -190,7 +195,8 @@ TEST_F(UpdaterTest, AllocationFailuresStopBeforeAnyWrite) {
   fake_registry::SetLastSystemError(8);
   Store(kTwoFilters);
   EXPECT_EQ(Run(kKeyPath, 1), "SUCCESS\nERROR memory allocation0x8\n");
-  EXPECT_EQ(Run(kKeyPath, 2), "SUCCESS\n" + Listing({"filter1", "filter2"}) + "ERROR 0x8\n");
+  EXPECT_EQ(Run(kKeyPath, 2),
+            "SUCCESS\n" + Listing({"filter1", "filter2"}) + "ERROR 0x8\n");
   EXPECT_EQ(Stored(), kTwoFilters);
 
   SetUp();
@@ -217,7 +223,8 @@ TEST_F(UpdaterTest, MakesTheFewestRegistryCallsOnEachPath) {
   Store(kTwoFilters);
   Run();
   EXPECT_EQ(Calls().size(), 5u);
-  for (const Op op : {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}) {
+  for (const Op op :
+       {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}) {
     EXPECT_EQ(count(op), 1) << static_cast<int>(op);
   }
   // Present: the same without the set.

@@ -28,8 +28,9 @@ std::string Hex(std::uint32_t value) {
 
 std::optional<SystemStatus> Failure(const Scenario& scenario, Op op) {
   const auto found = scenario.failures.find(op);
-  return found == scenario.failures.end() ? std::nullopt
-                                          : std::optional<SystemStatus>(found->second);
+  return found == scenario.failures.end()
+             ? std::nullopt
+             : std::optional<SystemStatus>(found->second);
 }
 
 // What the run must print, and what it must leave stored, read off the
@@ -40,10 +41,12 @@ struct Expected {
 };
 
 Expected Model(const Scenario& s) {
-  const std::string setFailure = "Could not Set the Value SubKey " + kPath + " Value " +
-                                 kName + " New Value ksthunk size 14\n";
-  const std::string readFailure = "Could not Read the Value SubKey " + kPath + " Value " +
-                                  kName + " New Value ksthunk size 14\n";
+  const std::string setFailure = "Could not Set the Value SubKey " + kPath +
+                                 " Value " + kName +
+                                 " New Value ksthunk size 14\n";
+  const std::string readFailure = "Could not Read the Value SubKey " + kPath +
+                                  " Value " + kName +
+                                  " New Value ksthunk size 14\n";
   Expected e{"", s.keyExists ? s.value : std::nullopt};
   if (const auto status = Failure(s, Op::Open)) {
     e.output = "ERROR 0x" + Hex(*status) + "\n";
@@ -179,7 +182,8 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
   std::vector<std::string> problems;
   const Expected expected = Model(s);
   if (o.output != expected.output) {
-    problems.push_back("output:\n" + o.output + "\nexpected:\n" + expected.output);
+    problems.push_back("output:\n" + o.output + "\nexpected:\n" +
+                       expected.output);
   }
   if (!Same(o.after, expected.after)) {
     problems.push_back("stored " + Describe(o.after) + ", expected " +
@@ -197,12 +201,16 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
     std::vector<std::string> entries =
         read ? ModelEntries(read->bytes) : std::vector<std::string>{};
     entries.push_back("ksthunk");
-    if (!o.after || o.after->type != 7 || o.after->bytes != ModelList(entries)) {
-      problems.push_back("stored value is neither the old one nor the old entries "
-                         "with ksthunk: " + Describe(o.after));
+    if (!o.after || o.after->type != 7 ||
+        o.after->bytes != ModelList(entries)) {
+      problems.push_back(
+          "stored value is neither the old one nor the old entries "
+          "with ksthunk: " +
+          Describe(o.after));
     }
   }
-  if (fake_registry::OpenHandleCount() != 0 || fake_registry::BadCloseCount() != 0) {
+  if (fake_registry::OpenHandleCount() != 0 ||
+      fake_registry::BadCloseCount() != 0) {
     problems.push_back("keys left open or closed twice");
   }
   int opens = 0;
@@ -219,7 +227,8 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
   if (allocation_watch::Unreleased() != 0 ||
       allocation_watch::Releases() != allocation_watch::Allocations()) {
     problems.push_back("blocks not freed once: " +
-                       std::to_string(allocation_watch::Allocations()) + " taken, " +
+                       std::to_string(allocation_watch::Allocations()) +
+                       " taken, " +
                        std::to_string(allocation_watch::Releases()) + " freed");
   }
   return problems;

@@ -21,10 +21,10 @@ struct Scenario {
   bool keyExists = true;
   std::optional<fake_registry::Value> value = {};  // nothing: absent
   std::map<fake_registry::Op, SystemStatus> failures = {};
-  int failAllocationAt = 0;                   // 1: the first allocation
-  std::uint32_t extraSize = 0;                // size query over-reports
+  int failAllocationAt = 0;                        // 1: the first allocation
+  std::uint32_t extraSize = 0;                     // size query over-reports
   std::optional<std::uint32_t> reportedSize = {};  // size query reports this
-  std::optional<std::string> replacement = {};  // changes between queries
+  std::optional<std::string> replacement = {};     // changes between queries
   std::uint32_t lastError = 8;
 };
 

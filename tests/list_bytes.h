@@ -9,7 +9,8 @@
 #include "list_model.h"
 
 // The well-formed list of `entries`: each with its NUL, then the final NUL.
-inline std::string WellFormedList(std::initializer_list<std::string_view> entries) {
+inline std::string WellFormedList(
+    std::initializer_list<std::string_view> entries) {
   return ModelList(std::vector<std::string>(entries.begin(), entries.end()));
 }
 

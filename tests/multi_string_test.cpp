@@ -25,7 +25,8 @@ std::vector<std::string> Walk(const std::string& bytes) {
 // nothing when the list already holds ksthunk.
 std::optional<std::string> Rebuild(const std::string& bytes,
                                    std::string_view entry = "ksthunk") {
-  std::vector<char> target(static_cast<std::size_t>(RebuiltListSize(bytes, entry.size())));
+  std::vector<char> target(
+      static_cast<std::size_t>(RebuiltListSize(bytes, entry.size())));
   std::size_t built = 0;
   const RebuildOutcome outcome =
       RebuildWithEntry(bytes, "ksthunk", entry, target, built);
@@ -53,8 +54,8 @@ TEST(WalkEntries, EmptyEntriesInsideTheListAreYielded) {
 
 TEST(WalkEntries, StaysWithinBuffersThatAreNotWellFormed) {
   EXPECT_EQ(Walk(""), Entries{});
-  EXPECT_EQ(Walk(Bytes("a\0", 2)), Entries{"a"});       // no final NUL
-  EXPECT_EQ(Walk("a"), Entries{"a"});                   // no NUL at all
+  EXPECT_EQ(Walk(Bytes("a\0", 2)), Entries{"a"});  // no final NUL
+  EXPECT_EQ(Walk("a"), Entries{"a"});              // no NUL at all
   EXPECT_EQ(Walk(Bytes("ab\0cd", 5)), (Entries{"ab", "cd"}));
 }
 
@@ -79,7 +80,8 @@ TEST(RebuildWithEntry, FindsKsthunkWhereverItStands) {
 TEST(RebuildWithEntry, OnlyAnExactEntryCounts) {
   for (const char* other : {"KsThunk", "KSTHUNK", "ksthunk2", " ksthunk",
                             "ksthunk ", "xksthunk", "kstkunk", "ksthun"}) {
-    EXPECT_EQ(Rebuild(WellFormedList({other})), WellFormedList({other, "ksthunk"}))
+    EXPECT_EQ(Rebuild(WellFormedList({other})),
+              WellFormedList({other, "ksthunk"}))
         << other;
   }
   // A match that spans two entries is no entry.
@@ -92,17 +94,20 @@ TEST(RebuildWithEntry, OnlyAnExactEntryCounts) {
 TEST(RebuildWithEntry, KeepsEveryEntryInStoredOrder) {
   EXPECT_EQ(Rebuild(WellFormedList({"b", "a", "b", "a"})),
             WellFormedList({"b", "a", "b", "a", "ksthunk"}));
-  EXPECT_EQ(Rebuild(Bytes("a\0\0b\0\0", 6)),
-            Bytes("a\0\0b\0ksthunk\0\0", 14));
-  EXPECT_EQ(Rebuild(WellFormedList({"irr\xE9" "cup\xA0\xFF"})),
-            WellFormedList({"irr\xE9" "cup\xA0\xFF", "ksthunk"}));
+  EXPECT_EQ(Rebuild(Bytes("a\0\0b\0\0", 6)), Bytes("a\0\0b\0ksthunk\0\0", 14));
+  EXPECT_EQ(Rebuild(WellFormedList({"irr\xE9"
+                                    "cup\xA0\xFF"})),
+            WellFormedList({"irr\xE9"
+                            "cup\xA0\xFF",
+                            "ksthunk"}));
 }
 
 TEST(RebuildWithEntry, TerminatesListsThatAreNotWellFormed) {
   EXPECT_EQ(Rebuild(""), WellFormedList({"ksthunk"}));
   EXPECT_EQ(Rebuild(Bytes("a\0", 2)), WellFormedList({"a", "ksthunk"}));
   EXPECT_EQ(Rebuild("a"), WellFormedList({"a", "ksthunk"}));
-  EXPECT_EQ(Rebuild(Bytes("ab\0cd", 5)), WellFormedList({"ab", "cd", "ksthunk"}));
+  EXPECT_EQ(Rebuild(Bytes("ab\0cd", 5)),
+            WellFormedList({"ab", "cd", "ksthunk"}));
 }
 
 TEST(RebuildWithEntry, LooksForKsthunkWhateverTheNewEntry) {
@@ -114,12 +119,14 @@ TEST(RebuildWithEntry, LooksForKsthunkWhateverTheNewEntry) {
   const std::string others = WellFormedList({"other"});
   EXPECT_EQ(RebuildWithEntry(others, "ksthunk", "other", target, built),
             RebuildOutcome::Appended);
-  EXPECT_EQ(std::string(target.data(), built), WellFormedList({"other", "other"}));
+  EXPECT_EQ(std::string(target.data(), built),
+            WellFormedList({"other", "other"}));
 }
 
 TEST(RebuildWithEntry, RefusesATargetTooSmallAndWritesNothing) {
   const std::string list = WellFormedList({"a"});
-  std::vector<char> target(static_cast<std::size_t>(RebuiltListSize(list, 7) - 1), 'x');
+  std::vector<char> target(
+      static_cast<std::size_t>(RebuiltListSize(list, 7) - 1), 'x');
   std::size_t built = 99;
   EXPECT_EQ(RebuildWithEntry(list, "ksthunk", "ksthunk", target, built),
             RebuildOutcome::NoRoom);
@@ -138,14 +145,16 @@ TEST(RebuiltListSize, CountsTheBytesEachShapeNeeds) {
 
 TEST(RebuiltListSize, DoesNotWrapAtThirtyTwoBits) {
   const std::string list = WellFormedList({"a"});
-  EXPECT_EQ(RebuiltListSize(list, UINT32_MAX), std::uint64_t{UINT32_MAX} + 3 + 1);
+  EXPECT_EQ(RebuiltListSize(list, UINT32_MAX),
+            std::uint64_t{UINT32_MAX} + 3 + 1);
 }
 
 TEST(SingleEntryList, HoldsTheEntryItsNulAndTheFinalNul) {
   std::vector<char> target(9);
   EXPECT_EQ(SingleEntryListSize(7), 9u);
   EXPECT_EQ(WriteSingleEntryList("ksthunk", target), 9u);
-  EXPECT_EQ(std::string(target.begin(), target.end()), WellFormedList({"ksthunk"}));
+  EXPECT_EQ(std::string(target.begin(), target.end()),
+            WellFormedList({"ksthunk"}));
   std::vector<char> small(8, 'x');
   EXPECT_EQ(WriteSingleEntryList("ksthunk", small), 0u);
   EXPECT_EQ(std::string(small.begin(), small.end()), std::string(8, 'x'));

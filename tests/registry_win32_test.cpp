@@ -1,8 +1,7 @@
 // The Windows registry operations against Wine's real registry, on a
 // scratch key under HKEY_LOCAL_MACHINE that each test creates and deletes.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 
@@ -84,15 +83,17 @@ class WindowsRegistryTest : public testing::Test {
 
 TEST_F(WindowsRegistryTest, AMissingKeyGivesStatusTwo) {
   RegistryKey key = nullptr;
-  EXPECT_EQ(RegistryOpenKey(RegistryLocalMachine(), (path_ + "\\missing").c_str(),
-                            0xF023F, &key),
+  EXPECT_EQ(RegistryOpenKey(RegistryLocalMachine(),
+                            (path_ + "\\missing").c_str(), 0xF023F, &key),
             2u);
   EXPECT_EQ(key, nullptr);
 }
 
 TEST_F(WindowsRegistryTest, SetAndQueryKeepTheExactBytes) {
   RegistryKey key = nullptr;
-  ASSERT_EQ(RegistryOpenKey(RegistryLocalMachine(), path_.c_str(), 0xF023F, &key), 0u);
+  ASSERT_EQ(
+      RegistryOpenKey(RegistryLocalMachine(), path_.c_str(), 0xF023F, &key),
+      0u);
   const std::string list = Bytes("a\0\0b\xE9\0\0", 7);
   EXPECT_EQ(RegistrySetValue(key, "UpperFilters", kRegMultiSz, list.data(),
                              static_cast<std::uint32_t>(list.size())),
@@ -105,7 +106,8 @@ TEST_F(WindowsRegistryTest, SetAndQueryKeepTheExactBytes) {
   EXPECT_EQ(read.substr(0, size), list);
 
   std::uint32_t tooSmall = 2;
-  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &tooSmall), 0xEAu);
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &tooSmall),
+            0xEAu);
   std::uint32_t absent = 0;
   EXPECT_EQ(RegistryQueryValue(key, "Missing", nullptr, &absent), 2u);
   RegistryCloseKey(key);
@@ -121,16 +123,18 @@ TEST_F(WindowsRegistryTest, AddFilterEntryCreatesAppendsAndThenFindsIt) {
 
   Seed(WellFormedList({"filter1", "filter2"}));
   const std::string rule = "**************************";
-  const std::string listingHead = "\n" + rule + "\nCurrent VALUES\n" + rule + "\n\n";
+  const std::string listingHead =
+      "\n" + rule + "\nCurrent VALUES\n" + rule + "\n\n";
   const std::string tail = "\n" + rule + "\n\n";
-  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\n" + tail +
-                              "SUCCESS\n" + tail);
+  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\n" +
+                              tail + "SUCCESS\n" + tail);
   DWORD type = 0;
   EXPECT_EQ(Stored(&type), WellFormedList({"filter1", "filter2", "ksthunk"}));
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
 
-  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\nksthunk\n" +
-                              tail + "SUCCESS\n\n***Ksthunk already Present***\n\n");
+  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead +
+                              "filter1\nfilter2\nksthunk\n" + tail +
+                              "SUCCESS\n\n***Ksthunk already Present***\n\n");
   EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
 }
 

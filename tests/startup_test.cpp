@@ -1,3 +1,5 @@
+#include "startup.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,7 +9,6 @@
 #include "fake_registry.h"
 #include "framework.h"
 #include "list_bytes.h"
-#include "startup.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ using Probes = std::vector<std::string>;
 const std::string kClassKey =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\"
     "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
-const Probes kAllChecks = {"version 6.0.0.0", "module kernel32", "entry IsWow64Process",
-                           "process",         "wow64",           "module <self>",
-                           "command line",    "framework"};
+const Probes kAllChecks = {
+    "version 6.0.0.0", "module kernel32", "entry IsWow64Process", "process",
+    "wow64",           "module <self>",   "command line",         "framework"};
 
 struct Outcome {
   int status;
@@ -43,7 +44,8 @@ class StartupTest : public testing::Test {
 };
 
 TEST_F(StartupTest, AnOldWindowsIsRefusedBeforeTheWow64Test) {
-  const Outcome outcome = RunWith({.versionSupported = false, .underWow64 = false});
+  const Outcome outcome =
+      RunWith({.versionSupported = false, .underWow64 = false});
   EXPECT_EQ(outcome.output, "OS Not supported\n");
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(fake_platform::Probes(), Probes{"version 6.0.0.0"});
@@ -51,8 +53,9 @@ TEST_F(StartupTest, AnOldWindowsIsRefusedBeforeTheWow64Test) {
 }
 
 TEST_F(StartupTest, WithoutWow64TheProgramRefusesToGoOn) {
-  for (const auto& answers : {fake_platform::Answers{.underWow64 = false},
-                              fake_platform::Answers{.hasIsWow64Process = false}}) {
+  for (const auto& answers :
+       {fake_platform::Answers{.underWow64 = false},
+        fake_platform::Answers{.hasIsWow64Process = false}}) {
     SetUp();
     const Outcome outcome = RunWith(answers);
     EXPECT_EQ(outcome.output, "This is not a 64 bits Operating System\n");
@@ -60,13 +63,18 @@ TEST_F(StartupTest, WithoutWow64TheProgramRefusesToGoOn) {
     ExpectRegistryUntouched();
   }
   // A missing entry point is never called.
-  EXPECT_EQ(fake_platform::Probes(),
-            (Probes{"version 6.0.0.0", "module kernel32", "entry IsWow64Process"}));
+  EXPECT_EQ(
+      fake_platform::Probes(),
+      (Probes{"version 6.0.0.0", "module kernel32", "entry IsWow64Process"}));
 }
 
 TEST_F(StartupTest, AMissingOwnModuleIsRefusedInWindows1252) {
   const Outcome outcome = RunWith({.hasOwnModule = false});
-  EXPECT_EQ(outcome.output, "Erreur irr\xE9" "cup\xE9" "rable : \xE9" "chec de GetModuleHandle\n");
+  EXPECT_EQ(outcome.output,
+            "Erreur irr\xE9"
+            "cup\xE9"
+            "rable : \xE9"
+            "chec de GetModuleHandle\n");
   EXPECT_EQ(outcome.output.size(), 48u);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_FALSE(fake_platform::Framework());
@@ -76,7 +84,11 @@ TEST_F(StartupTest, AMissingOwnModuleIsRefusedInWindows1252) {
 TEST_F(StartupTest, AFailedFrameworkInitialisationIsRefusedInWindows1252) {
   const Outcome outcome = RunWith({.frameworkResult = 0});
   const std::string expected =
-      "Erreur irr\xE9" "cup\xE9" "rable\xA0: l'initialisation MFC a \xE9" "chou\xE9" "\n";
+      "Erreur irr\xE9"
+      "cup\xE9"
+      "rable\xA0: l'initialisation MFC a \xE9"
+      "chou\xE9"
+      "\n";
   EXPECT_EQ(outcome.output, expected);
   EXPECT_EQ(outcome.output.size(), 53u);
   EXPECT_EQ(outcome.output[20], '\xA0');
@@ -85,7 +97,8 @@ TEST_F(StartupTest, AFailedFrameworkInitialisationIsRefusedInWindows1252) {
 }
 
 TEST_F(StartupTest, TheFrameworkGetsTheModuleAndTheCommandLineUnchanged) {
-  const std::string commandLine = "\"C:\\ksthunk-filter.exe\" /q --add other \"a b\"";
+  const std::string commandLine =
+      "\"C:\\ksthunk-filter.exe\" /q --add other \"a b\"";
   RunWith({.commandLine = commandLine});
   EXPECT_EQ(fake_platform::Probes(), kAllChecks);
   const auto framework = fake_platform::Framework();
@@ -106,7 +119,8 @@ TEST_F(StartupTest, ThePassingChecksHandTheFixedTargetToTheUpdaterOnce) {
 
   using fake_registry::Op;
   ASSERT_EQ(fake_registry::CallOps(),
-            (std::vector<Op>{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
+            (std::vector<Op>{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set,
+                             Op::Close}));
   EXPECT_EQ(fake_registry::Calls()[0].path, kClassKey);
   EXPECT_EQ(fake_registry::Calls()[1].name, "UpperFilters");
   EXPECT_EQ(fake_registry::GetValue(kClassKey, "UpperFilters")->bytes,
@@ -124,8 +138,8 @@ TEST_F(StartupTest, TheStatusIsZeroWhateverTheUpdaterMet) {
   const Outcome failedWrite = RunWith({});
   EXPECT_EQ(failedWrite.output,
             "SUCCESS\nThe UpperFilters Key is not Present\n"
-            "Could not Set the Value SubKey " + kClassKey +
-                " Value UpperFilters New Value ksthunk size 14\n");
+            "Could not Set the Value SubKey " +
+                kClassKey + " Value UpperFilters New Value ksthunk size 14\n");
   EXPECT_EQ(failedWrite.status, 0);
 }
 

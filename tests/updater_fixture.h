@@ -65,7 +65,8 @@ class UpdaterTest : public testing::Test {
     return testing::internal::GetCapturedStdout();
   }
 
-  static void Store(const std::string& bytes, std::uint32_t type = kRegMultiSz) {
+  static void Store(const std::string& bytes,
+                    std::uint32_t type = kRegMultiSz) {
     fake_registry::PutValue(kKeyPath, kValueName, type, bytes);
   }
 

@@ -59,23 +59,25 @@ std::string FromFile(const char* path) {
 
 int Seed(const char* type, const std::string& bytes) {
   HKEY key = CreateKey();
-  const LONG status =
-      RegSetValueExA(key, kValue, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)),
-                     reinterpret_cast<const BYTE*>(bytes.data()),
-                     static_cast<DWORD>(bytes.size()));
+  const LONG status = RegSetValueExA(
+      key, kValue, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)),
+      reinterpret_cast<const BYTE*>(bytes.data()),
+      static_cast<DWORD>(bytes.size()));
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? 0 : 2;
 }
 
 int Dump() {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) !=
+      ERROR_SUCCESS) {
     std::printf("nokey\n");
     return 0;
   }
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key, kValue, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(key, kValue, nullptr, &type, nullptr, &size) !=
+      ERROR_SUCCESS) {
     std::printf("absent\n");
     RegCloseKey(key);
     return 0;
@@ -86,7 +88,8 @@ int Dump() {
   RegCloseKey(key);
   std::printf("%lu ", static_cast<unsigned long>(type));
   for (DWORD i = 0; i < size && i < bytes.size(); ++i) {
-    std::printf("%02x", static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
+    std::printf("%02x",
+                static_cast<unsigned>(static_cast<unsigned char>(bytes[i])));
   }
   std::printf("\n");
   return 0;
@@ -109,6 +112,8 @@ int main(int argc, char** argv) {
   if (command == "dump" && argc == 2) {
     return Dump();
   }
-  std::fprintf(stderr, "usage: regvalue create-key | seed TYPE HEX | seed-file TYPE FILE | dump\n");
+  std::fprintf(stderr,
+               "usage: regvalue create-key | seed TYPE HEX | seed-file TYPE "
+               "FILE | dump\n");
   return 2;
 }
