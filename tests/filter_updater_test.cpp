@@ -53,11 +53,11 @@ TEST_F(UpdaterTest, FindsKsthunkAndWritesNothing) {
     Store(list);
     std::size_t offset = 0;
     std::string_view entry;
-    std::string expected = "SUCCESS\n" + kListingHead;
+    std::string expected = std::string("SUCCESS\n") + kListingHead;
     while (NextEntry(list, offset, entry)) {
       expected += std::string(entry) + "\n";
     }
-    expected += kListingTail + "SUCCESS\n" + kPresent;
+    expected += std::string(kListingTail) + "SUCCESS\n" + kPresent;
     EXPECT_EQ(Run(), expected);
     EXPECT_EQ(Stored(), list);
     EXPECT_EQ(CallOps(),
@@ -81,7 +81,7 @@ TEST_F(UpdaterTest, AppendsAfterANameInAnotherLetterCase) {
 }
 
 TEST_F(UpdaterTest, CreatesAnAbsentValueHoldingKsthunkAlone) {
-  EXPECT_EQ(Run(), "SUCCESS\n" + kNotPresent);
+  EXPECT_EQ(Run(), std::string("SUCCESS\n") + kNotPresent);
   EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
   EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Set, Op::Close}));
   EXPECT_EQ(Calls()[2].type, 7u);
@@ -90,7 +90,7 @@ TEST_F(UpdaterTest, CreatesAnAbsentValueHoldingKsthunkAlone) {
 
 TEST_F(UpdaterTest, OnlyANotFoundSizeQueryCreatesTheValue) {
   fake_registry::FailOperation(Op::SizeQuery, 2);
-  EXPECT_EQ(Run(), "SUCCESS\n" + kNotPresent);
+  EXPECT_EQ(Run(), std::string("SUCCESS\n") + kNotPresent);
   EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
 
   // Any other failure may hide stored filters: they are never replaced.
@@ -153,7 +153,7 @@ TEST_F(UpdaterTest, AnEmptyPathUsesTheRootAndClosesIt) {
 
 TEST_F(UpdaterTest, AFailedWriteIsReported) {
   fake_registry::FailOperation(Op::Set, 5);
-  EXPECT_EQ(Run(), "SUCCESS\n" + kNotPresent + SetFailure());
+  EXPECT_EQ(Run(), std::string("SUCCESS\n") + kNotPresent + SetFailure());
   Store(kTwoFilters);
   EXPECT_EQ(Run(), kAppendedOutput + SetFailure());
   EXPECT_EQ(Stored(), kTwoFilters);
@@ -201,7 +201,8 @@ TEST_F(UpdaterTest, AllocationFailuresStopBeforeAnyWrite) {
 
   SetUp();
   fake_registry::SetLastSystemError(8);
-  EXPECT_EQ(Run(kKeyPath, 1), "SUCCESS\n" + kNotPresent + "ERROR 0x8\n");
+  EXPECT_EQ(Run(kKeyPath, 1),
+            std::string("SUCCESS\n") + kNotPresent + "ERROR 0x8\n");
   EXPECT_EQ(Stored(), "<absent>");
   EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Close}));
 }

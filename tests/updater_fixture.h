@@ -16,12 +16,15 @@
 inline const std::string kKeyPath = "Class\\Media";
 inline const std::string kValueName = "UpperFilters";
 
-inline const std::string kRule = "**************************";
-inline const std::string kListingHead =
-    "\n" + kRule + "\nCurrent VALUES\n" + kRule + "\n\n";
-inline const std::string kListingTail = "\n" + kRule + "\n\n";
-inline const std::string kPresent = "\n***Ksthunk already Present***\n\n";
-inline const std::string kNotPresent = "The UpperFilters Key is not Present\n";
+// Constants, not strings built at start-up: the order in which inline
+// variables of several files are initialised is not one every toolchain
+// keeps (clang's for MinGW does not).
+inline constexpr char kListingHead[] =
+    "\n**************************\nCurrent "
+    "VALUES\n**************************\n\n";
+inline constexpr char kListingTail[] = "\n**************************\n\n";
+inline constexpr char kPresent[] = "\n***Ksthunk already Present***\n\n";
+inline constexpr char kNotPresent[] = "The UpperFilters Key is not Present\n";
 
 inline std::string Listing(std::initializer_list<std::string> lines) {
   std::string text = kListingHead;
