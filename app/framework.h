@@ -10,13 +10,14 @@ class Application {
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
 
-  const char* Name() const { return name_; }
-  void* Instance() const { return instance_; }
-  const char* CommandLine() const { return commandLine_; }
-  int ShowState() const { return showState_; }
+  [[nodiscard]] const char* Name() const { return name_; }
+  [[nodiscard]] void* Instance() const { return instance_; }
+  [[nodiscard]] const char* CommandLine() const { return commandLine_; }
+  [[nodiscard]] int ShowState() const { return showState_; }
 
  private:
-  friend int InitialiseApplication(void*, void*, const char*, int);
+  friend int InitialiseApplication(void* instance, void* previous,
+                                   const char* commandLine, int showState);
 
   const char* name_;
   void* instance_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "filter_updater.h"
 
@@ -9,10 +10,10 @@ namespace {
 
 // The registry key of the device setup class for sound, video and game
 // controllers, under HKEY_LOCAL_MACHINE.
-constexpr char kClassKeyPath[] =
+constexpr std::string_view kClassKeyPath =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\"
     "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
-static_assert(sizeof kClassKeyPath - 1 == 77);
+static_assert(kClassKeyPath.size() == 77);
 
 // Set once from kernel32's exports; null where the system lacks it.
 EntryPoint isWow64Process = nullptr;
@@ -60,6 +61,6 @@ int RunProgram() {
         "\n");
     return 1;
   }
-  AddFilterEntry(kClassKeyPath, "UpperFilters", "ksthunk");
+  AddFilterEntry(std::string(kClassKeyPath), "UpperFilters", "ksthunk");
   return 0;
 }
