@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -168,6 +171,40 @@ TEST(ContainsEntry, AcceptsOnlyWholeEntries) {
   EXPECT_FALSE(ContainsEntry(list, "ksthunk"));
   EXPECT_FALSE(ContainsEntry(WellFormedList({"a"}), ""));
   EXPECT_FALSE(ContainsEntry(list, std::string_view("a\0", 2)));
+}
+
+// The search tests sixteen starting positions at a time and finishes the
+// last few one by one; the name is put at every offset around those blocks,
+// whole and as near misses, in buffers of exactly the list's size (so that
+// AddressSanitizer sees any read past the end), and checked against a plain
+// walk of the entries.
+TEST(ContainsEntry, AgreesWithAWalkAtEveryOffset) {
+  const std::vector<std::string> shapes = {
+      "ksthunk", "kksthunk", "ksthunkk", "Ksthunk", "ksthun", "k", ""};
+  for (std::size_t before = 0; before < 40; ++before) {
+    for (std::size_t after = 0; after < 40; after += 7) {
+      for (const std::string& shape : shapes) {
+        for (const bool finalNul : {true, false}) {
+          std::vector<std::string> entries = {std::string(before, 'k'), shape};
+          if (after > 0) {
+            entries.emplace_back(after, 'k');
+          }
+          std::string bytes = ModelList(entries);
+          if (!finalNul) {
+            bytes.resize(bytes.size() - 2);  // no final NUL, no last NUL
+          }
+          const std::unique_ptr<char[]> exact(new char[bytes.size()]);
+          std::memcpy(exact.get(), bytes.data(), bytes.size());
+          const std::vector<std::string> model = ModelEntries(bytes);
+          const bool expected =
+              std::find(model.begin(), model.end(), "ksthunk") != model.end();
+          EXPECT_EQ(ContainsEntry({exact.get(), bytes.size()}, "ksthunk"),
+                    expected)
+              << before << " " << shape << " " << after << " " << finalNul;
+        }
+      }
+    }
+  }
 }
 
 }  // namespace

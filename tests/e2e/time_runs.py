@@ -1,9 +1,15 @@
 #!/usr/bin/env python3
 """Times whole runs of ksthunk-filter.exe under Wine, on its append path
-and its present path, against an empty console program built the same way,
-in one throwaway prefix and one session, and reports the ratios.
+and its present path, against an empty console program built the same way.
 
-    time_runs.py EXE EMPTY_EXE HELPER [RUNS]
+One prefix and one wineserver serve the whole measurement: the server is
+started persistent and a console program is kept waiting on its input, so
+that Wine's services stay up and each timed run costs one process start,
+not Wine bringing its session up and down. After a warm-up, each round
+seeds the value, then times the append run, the present run and the empty
+program one after another; the medians and the spread of each are printed.
+
+    time_runs.py EXE EMPTY_EXE HELPER [ROUNDS]
 """
 import os
 import shutil
@@ -14,10 +20,11 @@ import tempfile
 import time
 
 TWO_FILTERS = b"filter1\0filter2\0\0".hex()
+WARM_UP = 3
 
 
-def main(exe, empty, helper, runs=15):
-    runs = int(runs)
+def main(exe, empty, helper, rounds=15):
+    rounds = int(rounds)
     prefix = tempfile.mkdtemp(prefix="ksthunk-filter-timing.")
     env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
                WINEDLLOVERRIDES="mscoree,mshtml=")
@@ -30,27 +37,35 @@ def main(exe, empty, helper, runs=15):
         result = wine(*args)
         elapsed = time.perf_counter() - start
         if result.returncode != 0:
-            sys.exit(f"{args} failed")
+            sys.exit(f"{args} failed with status {result.returncode}")
         return elapsed
 
+    keeper = None
     try:
         wine("wineboot", "--init")
-        # Runs follow each other closely, so the one wineserver of the
-        # prefix stays up between them and no run pays its start.
-        for _ in range(3):  # warm the caches
-            timed(empty)
+        subprocess.run(["wineserver", "-p"], env=env, check=True)
+        keeper = subprocess.Popen(["wine", "cmd.exe"], env=env, stdin=subprocess.PIPE,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         times = {"empty program": [], "append path": [], "present path": []}
-        for _ in range(runs):
+        for round_ in range(WARM_UP + rounds):
             wine(helper, "seed", "7", TWO_FILTERS)
-            times["append path"].append(timed(exe))
-            times["present path"].append(timed(exe))
-            times["empty program"].append(timed(empty))
+            samples = (timed(exe), timed(exe), timed(empty))
+            if round_ >= WARM_UP:
+                for name, sample in zip(("append path", "present path", "empty program"),
+                                        samples):
+                    times[name].append(sample)
         base = statistics.median(times["empty program"])
-        print(f"{runs} runs each, median wall time under Wine:")
+        print(f"{rounds} rounds after {WARM_UP} of warm-up, one persistent wineserver:")
+        print(f"  {'run':14} {'median':>9} {'quartiles':>19}   ratio to empty")
         for name, samples in times.items():
             median = statistics.median(samples)
-            print(f"  {name:14} {median * 1000:8.1f} ms   ratio {median / base:5.2f}")
+            low, _, high = statistics.quantiles(samples, n=4)
+            print(f"  {name:14} {median * 1000:7.1f}ms  {low * 1000:7.1f}-{high * 1000:7.1f}ms"
+                  f"   {median / base:5.3f}")
     finally:
+        if keeper is not None:
+            keeper.stdin.close()
+            keeper.wait(timeout=60)
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         subprocess.run(["wineserver", "-w"], env=env, capture_output=True)
         shutil.rmtree(prefix, ignore_errors=True)
