@@ -249,6 +249,8 @@ CASES = {
     "key-missing": (case_key_missing, "win64"),
     "value-absent": (case_value_absent, "win64"),
     "two-filters": (case_two_filters, "win64"),
+    # The same case for a signed build of the exe (signing_test.py).
+    "two-filters-signed": (case_two_filters, "win64"),
     "second-run": (case_second_run, "win64"),
     "other-letter-case": (case_other_letter_case, "win64"),
     "arguments": (case_arguments, "win64"),

@@ -1,0 +1,58 @@
+# Run by CPack while it stages the release, after the executable is in place
+# and before the sums and the ZIP are made. With KSF_SIGN_PKCS12 (a PKCS#12
+# file) and KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe with Authenticode
+# (SHA-256) using osslsigncode, timestamped by the RFC 3161 server at
+# KSF_SIGN_TIMESTAMP_URL when that is set, and records the unsigned file's
+# SHA-256 in SHA256SUMS.unsigned. Without them the release stays unsigned.
+# Any failure stops the release before a ZIP exists.
+set(package_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+set(exe "${package_dir}/ksthunk-filter.exe")
+file(REMOVE "${package_dir}/SHA256SUMS.unsigned")
+
+if("$ENV{KSF_SIGN_PKCS12}" STREQUAL "")
+  message(STATUS "Release: ksthunk-filter.exe is NOT signed "
+                 "(set KSF_SIGN_PKCS12 and KSF_SIGN_PASSWORD to sign it)")
+  return()
+endif()
+if(NOT DEFINED ENV{KSF_SIGN_PASSWORD})
+  message(FATAL_ERROR "Release not made: KSF_SIGN_PKCS12 is set but KSF_SIGN_PASSWORD is not")
+endif()
+if(NOT EXISTS "$ENV{KSF_SIGN_PKCS12}")
+  message(FATAL_ERROR "Release not made: no certificate file $ENV{KSF_SIGN_PKCS12}")
+endif()
+find_program(osslsigncode osslsigncode)
+if(NOT osslsigncode)
+  message(FATAL_ERROR "Release not made: osslsigncode is not installed")
+endif()
+
+# The password goes to osslsigncode in a file only its owner can read, not
+# on a command line that every user of the machine can see.
+string(RANDOM LENGTH 12 token)
+set(scratch "${package_dir}/../sign-${token}")
+file(MAKE_DIRECTORY "${scratch}")
+file(CHMOD "${scratch}" PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+file(TOUCH "${scratch}/password")
+file(CHMOD "${scratch}/password" PERMISSIONS OWNER_READ OWNER_WRITE)
+file(WRITE "${scratch}/password" "$ENV{KSF_SIGN_PASSWORD}")
+
+set(timestamp)
+if(NOT "$ENV{KSF_SIGN_TIMESTAMP_URL}" STREQUAL "")
+  set(timestamp -ts "$ENV{KSF_SIGN_TIMESTAMP_URL}")
+endif()
+file(SHA256 "${exe}" unsigned_sum)
+execute_process(
+  COMMAND "${osslsigncode}" sign -pkcs12 "$ENV{KSF_SIGN_PKCS12}"
+          -readpass "${scratch}/password" -h sha256 -n ksthunk-filter
+          ${timestamp} -in "${exe}" -out "${scratch}/signed.exe"
+  RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(status EQUAL 0)
+  file(RENAME "${scratch}/signed.exe" "${exe}")
+endif()
+file(REMOVE_RECURSE "${scratch}")
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "Release not made: signing ksthunk-filter.exe failed "
+                      "(wrong password, or not a usable PKCS#12 certificate?):\n${output}")
+endif()
+file(WRITE "${package_dir}/SHA256SUMS.unsigned"
+     "${unsigned_sum}  ksthunk-filter-unsigned.exe\n")
+message(STATUS "Release: ksthunk-filter.exe signed; unsigned SHA-256 ${unsigned_sum}")
