@@ -26,13 +26,17 @@ class WindowsRegistryTest : public testing::Test {
     RegCloseKey(key);
   }
 
+  // Tests run in parallel in one prefix, so each deletes only its own key;
+  // the parent goes once the last of them has (deleting a key that still
+  // has subkeys fails).
   void TearDown() override {
-    HKEY parent = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kScratchParent.c_str(), 0,
-                      KEY_ALL_ACCESS | kView32, &parent) == ERROR_SUCCESS) {
-      RegDeleteTreeA(parent, nullptr);
-      RegCloseKey(parent);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), 0,
+                      KEY_ALL_ACCESS | kView32, &key) == ERROR_SUCCESS) {
+      RegDeleteTreeA(key, nullptr);
+      RegCloseKey(key);
     }
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path_.c_str(), kView32, 0);
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kScratchParent.c_str(), kView32, 0);
   }
 
