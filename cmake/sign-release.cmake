@@ -9,6 +9,13 @@ set(package_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
 set(exe "${package_dir}/ksthunk-filter.exe")
 file(REMOVE "${package_dir}/SHA256SUMS.unsigned")
 
+# CPack stages in <output>/_CPack_Packages/<system>/ZIP/<name> and writes
+# <output>/<name>.zip. A ZIP there from an earlier run goes now, so that a
+# release that fails leaves none looking like its own.
+get_filename_component(package_name "${package_dir}" NAME)
+get_filename_component(output_dir "${package_dir}/../../../.." ABSOLUTE)
+file(REMOVE "${output_dir}/${package_name}.zip")
+
 if("$ENV{KSF_SIGN_PKCS12}" STREQUAL "")
   message(STATUS "Release: ksthunk-filter.exe is NOT signed "
                  "(set KSF_SIGN_PKCS12 and KSF_SIGN_PASSWORD to sign it)")
