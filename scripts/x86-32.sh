@@ -45,6 +45,13 @@ version_at_least() {
   [ "$(printf '%s\n%s\n' "$2" "$1" | sort -V | head -n1)" = "$2" ]
 }
 
+# Whether a QEMU user-mode binary runs and is at least qemu_minimum.
+qemu_recent_enough() {
+  local version
+  version=$(qemu_version "$1")
+  [ -n "$version" ] && version_at_least "$version" "$qemu_minimum"
+}
+
 # One line that says how 32-bit x86 code runs here. binfmt_misc is asked
 # before the kernel's own ELF loader, so an i386 entry means emulation even
 # on a host that could run the code natively.
