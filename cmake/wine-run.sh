@@ -10,5 +10,7 @@ mkdir -p "$prefix"
 WINEPREFIX=$(cd "$prefix" && pwd)
 export WINEPREFIX
 export WINEDEBUG=-all
+# Code page 1252 for the program, whatever the caller's locale.
+export LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 exec wine "$@"

@@ -12,6 +12,9 @@ using SystemStatus = std::uint32_t;
 inline constexpr SystemStatus kStatusSuccess = 0;
 // ERROR_FILE_NOT_FOUND: no such key, or no such value.
 inline constexpr SystemStatus kStatusNotFound = 2;
+// ERROR_NO_UNICODE_TRANSLATION: a stored string does not survive the narrow
+// read.
+inline constexpr SystemStatus kStatusNoUnicodeTranslation = 1113;
 inline constexpr std::uint32_t kRegMultiSz = 7;
 
 // The HKEY_LOCAL_MACHINE root handle.
@@ -23,7 +26,10 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
 
 // Queries the value `name` without asking for its type. With `data` null it
 // reports the value's size in `*size`; otherwise `*size` goes in as the room
-// in `data` and comes out as the bytes stored there.
+// in `data` and comes out as the bytes stored there. A successful data query
+// is a faithful one: the bytes, written back as they are, store the value
+// unchanged. Where the ANSI code page cannot hold a character of a stored
+// string, the query fails with kStatusNoUnicodeTranslation.
 SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
                                 std::uint32_t* size);
 

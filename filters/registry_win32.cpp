@@ -2,9 +2,101 @@
 
 #include <windows.h>
 
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+static_assert(kStatusNoUnicodeTranslation == ERROR_NO_UNICODE_TRANSLATION);
+
 namespace {
 
 HKEY ToHkey(RegistryKey key) { return static_cast<HKEY>(key); }
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// A heap buffer and its size in bytes. Taken with malloc: a standard
+// container would link in the library's exceptions, some 90 KB of the
+// executable.
+struct FreeBuffer {
+  void operator()(char* data) const { std::free(data); }
+};
+struct Buffer {
+  std::unique_ptr<char, FreeBuffer> data;
+  std::size_t size = 0;
+};
+
+bool Allocate(std::size_t size, Buffer* buffer) {
+  buffer->data.reset(static_cast<char*>(std::malloc(size == 0 ? 1 : size)));
+  buffer->size = size;
+  return buffer->data != nullptr;
+}
+
+// The UTF-16 that the narrow set call would store for `text`: it converts
+// with the ANSI code page, as MultiByteToWideChar does with CP_ACP.
+bool ToUtf16(const char* text, DWORD size, Buffer* wide) {
+  const int length = static_cast<int>(size);
+  const int characters =
+      size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
+  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t), wide)) {
+    return false;
+  }
+  return characters == 0 ||
+         MultiByteToWideChar(CP_ACP, 0, text, length,
+                             reinterpret_cast<wchar_t*>(wide->data.get()),
+                             characters) == characters;
+}
+
+// Reads the value's bytes and type as the registry holds them, through the
+// wide-character call, which converts nothing.
+LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
+  Buffer wideName;
+  if (!ToUtf16(name, static_cast<DWORD>(std::strlen(name) + 1), &wideName)) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  const auto* valueName = reinterpret_cast<const wchar_t*>(wideName.data.get());
+  DWORD size = 0;
+  LONG status = RegQueryValueExW(key, valueName, nullptr, type, nullptr, &size);
+  if (status != ERROR_SUCCESS) {
+    return status;
+  }
+  if (!Allocate(size, stored)) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  status = RegQueryValueExW(key, valueName, nullptr, type,
+                            reinterpret_cast<BYTE*>(stored->data.get()), &size);
+  stored->size = size;
+  return status;
+}
+
+bool SameBytes(const char* data, std::size_t size, const Buffer& stored) {
+  return size == stored.size &&
+         (size == 0 || std::memcmp(data, stored.data.get(), size) == 0);
+}
+
+// Whether the `size` bytes that the narrow query put in `data` are what the
+// registry holds: a string type converted back gives the stored UTF-16
+// exactly, any other type came through unconverted. A character that the
+// ANSI code page lacks fails this, and so does a value that changed since
+// the narrow read.
+LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
+  DWORD type = 0;
+  Buffer stored;
+  const LONG status = QueryStored(key, name, &type, &stored);
+  if (status != ERROR_SUCCESS) {
+    return status;
+  }
+  bool same = SameBytes(data, size, stored);
+  if (IsStringType(type)) {
+    Buffer wide;
+    if (!ToUtf16(data, size, &wide)) {
+      return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    same = SameBytes(wide.data.get(), wide.size, stored);
+  }
+  return same ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
+}
 
 }  // namespace
 
@@ -23,9 +115,12 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
 SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
                                 std::uint32_t* size) {
   DWORD room = *size;
-  const LONG status = RegQueryValueExA(ToHkey(key), name, nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(data), &room);
+  LONG status = RegQueryValueExA(ToHkey(key), name, nullptr, nullptr,
+                                 reinterpret_cast<BYTE*>(data), &room);
   *size = room;
+  if (status == ERROR_SUCCESS && data != nullptr) {
+    status = CheckFaithful(ToHkey(key), name, data, room);
+  }
   return static_cast<SystemStatus>(status);
 }
 

@@ -49,8 +49,8 @@ class WindowsRegistryTest : public testing::Test {
     RegCloseKey(key);
   }
 
-  // The stored bytes and type, read with the wide-character call so that no
-  // conversion stands between the test and the registry's own bytes.
+  // The stored bytes and type, read back through the same narrow call the
+  // program uses.
   std::string Stored(DWORD* type = nullptr) {
     HKEY key = Open();
     DWORD size = 0;
@@ -119,6 +119,30 @@ TEST_F(WindowsRegistryTest, SetAndQueryKeepTheExactBytes) {
   DWORD type = 0;
   EXPECT_EQ(Stored(&type), list);
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
+}
+
+// The test runs in code page 1252, which has no Cyrillic: the narrow read
+// would turn the Zhe into '?', so the data query refuses it. A binary value
+// of odd size is not converted and reads as it is.
+TEST_F(WindowsRegistryTest, ADataQueryFailsWhereTheCodePageWouldRename) {
+  HKEY key = Open();
+  const wchar_t unmappable[] =
+      L"MSTEE\0\x0416"
+      L"flt\0";
+  ASSERT_EQ(RegSetValueExW(key, L"UpperFilters", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(unmappable),
+                           sizeof unmappable),
+            ERROR_SUCCESS);
+  std::string read(64, 'x');
+  std::uint32_t size = 64;
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size),
+            kStatusNoUnicodeTranslation);
+
+  Seed(Bytes("\x01\x00\xff", 3), REG_BINARY);
+  size = 64;
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size), 0u);
+  EXPECT_EQ(read.substr(0, size), Bytes("\x01\x00\xff", 3));
+  RegCloseKey(key);
 }
 
 TEST_F(WindowsRegistryTest, AddFilterEntryCreatesAppendsAndThenFindsIt) {

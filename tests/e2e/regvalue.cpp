@@ -4,6 +4,11 @@
 //   regvalue seed TYPE HEX     (HEX may be "-" for no bytes)
 //   regvalue seed-file TYPE FILE
 //   regvalue dump              prints "nokey", "absent" or "TYPE HEX"
+// The narrow calls convert strings between the ANSI code page and the UTF-16
+// that the registry stores; seed-wide and dump-wide take and give that
+// UTF-16 as it is, through the wide-character calls:
+//   regvalue seed-wide TYPE HEX
+//   regvalue dump-wide
 #include <windows.h>
 
 #include <cstdio>
@@ -17,6 +22,7 @@ constexpr char kClassKey[] =
     "SYSTEM\\CurrentControlSet\\Control\\Class\\"
     "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
 constexpr char kValue[] = "UpperFilters";
+constexpr wchar_t kWideValue[] = L"UpperFilters";
 constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 
 HKEY CreateKey() {
@@ -57,17 +63,24 @@ std::string FromFile(const char* path) {
   return bytes;
 }
 
-int Seed(const char* type, const std::string& bytes) {
+int Seed(const char* type, const std::string& bytes, bool wide) {
   HKEY key = CreateKey();
-  const LONG status = RegSetValueExA(
-      key, kValue, 0, static_cast<DWORD>(std::strtoul(type, nullptr, 0)),
-      reinterpret_cast<const BYTE*>(bytes.data()),
-      static_cast<DWORD>(bytes.size()));
+  const auto kind = static_cast<DWORD>(std::strtoul(type, nullptr, 0));
+  const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
+  const auto size = static_cast<DWORD>(bytes.size());
+  const LONG status = wide
+                          ? RegSetValueExW(key, kWideValue, 0, kind, data, size)
+                          : RegSetValueExA(key, kValue, 0, kind, data, size);
   RegCloseKey(key);
   return status == ERROR_SUCCESS ? 0 : 2;
 }
 
-int Dump() {
+LONG Query(HKEY key, bool wide, DWORD* type, BYTE* data, DWORD* size) {
+  return wide ? RegQueryValueExW(key, kWideValue, nullptr, type, data, size)
+              : RegQueryValueExA(key, kValue, nullptr, type, data, size);
+}
+
+int Dump(bool wide) {
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) !=
       ERROR_SUCCESS) {
@@ -76,15 +89,13 @@ int Dump() {
   }
   DWORD type = 0;
   DWORD size = 0;
-  if (RegQueryValueExA(key, kValue, nullptr, &type, nullptr, &size) !=
-      ERROR_SUCCESS) {
+  if (Query(key, wide, &type, nullptr, &size) != ERROR_SUCCESS) {
     std::printf("absent\n");
     RegCloseKey(key);
     return 0;
   }
   std::string bytes(size, '\0');
-  RegQueryValueExA(key, kValue, nullptr, &type,
-                   reinterpret_cast<BYTE*>(bytes.data()), &size);
+  Query(key, wide, &type, reinterpret_cast<BYTE*>(bytes.data()), &size);
   RegCloseKey(key);
   std::printf("%lu ", static_cast<unsigned long>(type));
   for (DWORD i = 0; i < size && i < bytes.size(); ++i) {
@@ -103,17 +114,17 @@ int main(int argc, char** argv) {
     RegCloseKey(CreateKey());
     return 0;
   }
-  if (command == "seed" && argc == 4) {
-    return Seed(argv[2], FromHex(argv[3]));
+  if ((command == "seed" || command == "seed-wide") && argc == 4) {
+    return Seed(argv[2], FromHex(argv[3]), command == "seed-wide");
   }
   if (command == "seed-file" && argc == 4) {
-    return Seed(argv[2], FromFile(argv[3]));
+    return Seed(argv[2], FromFile(argv[3]), false);
   }
-  if (command == "dump" && argc == 2) {
-    return Dump();
+  if ((command == "dump" || command == "dump-wide") && argc == 2) {
+    return Dump(command == "dump-wide");
   }
   std::fprintf(stderr,
-               "usage: regvalue create-key | seed TYPE HEX | seed-file TYPE "
-               "FILE | dump\n");
+               "usage: regvalue create-key | seed[-wide] TYPE HEX | seed-file "
+               "TYPE FILE | dump[-wide]\n");
   return 2;
 }

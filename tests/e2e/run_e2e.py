@@ -22,7 +22,14 @@ PRESENT = "\n***Ksthunk already Present***\n\n"
 NOT_PRESENT = "The UpperFilters Key is not Present\n"
 NOT_64_BIT = "This is not a 64 bits Operating System\n"
 OLD_WINDOWS = "OS Not supported\n"
+CLASS_KEY = ("SYSTEM\\CurrentControlSet\\Control\\Class\\"
+             "{4D36E96C-E325-11CE-BFC1-08002BE10318}")
+READ_FAILURE = (f"Could not Read the Value SubKey {CLASS_KEY} Value UpperFilters "
+                "New Value ksthunk size 14\n")
 REG_MULTI_SZ = 7
+# Wine takes a program's ANSI code page from LC_ALL.
+CODE_PAGES = {"cp1252": "C.UTF-8", "cp1251": "ru_RU.UTF-8",
+              "cp932": "ja_JP.UTF-8", "cp936": "zh_CN.UTF-8"}
 
 
 def multi_sz(*entries):
@@ -41,9 +48,14 @@ def present(*entries):
     return "SUCCESS\n" + listing(*entries) + "SUCCESS\n" + PRESENT
 
 
-def console(text):
+def utf16_multi_sz(*entries):
+    """A list as the registry stores it, in UTF-16."""
+    return "".join(e + "\0" for e in entries).encode("utf-16-le") + b"\0\0"
+
+
+def console(text, code_page="latin-1"):
     """What a text-mode console program's "\\n" becomes on a pipe."""
-    return text.encode("latin-1").replace(b"\n", b"\r\n")
+    return text.encode(code_page).replace(b"\n", b"\r\n")
 
 
 class Prefix:
@@ -55,8 +67,9 @@ class Prefix:
                         WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")
 
-    def wine(self, *args):
-        return subprocess.run(["wine", *args], env=self.env, capture_output=True,
+    def wine(self, *args, locale=None):
+        env = self.env if locale is None else dict(self.env, LC_ALL=locale)
+        return subprocess.run(["wine", *args], env=env, capture_output=True,
                               timeout=300)
 
     def helper(self, helper, *args):
@@ -97,8 +110,8 @@ class Case:
         self.prefix = Prefix(path, arch)
         self.failures = []
 
-    def seed(self, data, kind=REG_MULTI_SZ):
-        self.prefix.helper(self.helper, "seed", str(kind), data.hex() or "-")
+    def seed(self, data, kind=REG_MULTI_SZ, command="seed"):
+        self.prefix.helper(self.helper, command, str(kind), data.hex() or "-")
 
     def create_key(self):
         self.prefix.helper(self.helper, "create-key")
@@ -109,12 +122,12 @@ class Case:
         if result.returncode != 0:
             sys.exit("cannot set the Windows version")
 
-    def stored(self):
-        return self.prefix.helper(self.helper, "dump")
+    def stored(self, command="dump"):
+        return self.prefix.helper(self.helper, command)
 
-    def run(self, *arguments, expect_output, expect_status):
-        result = self.prefix.wine(self.exe, *arguments)
-        expected = console(expect_output)
+    def run(self, *arguments, expect_output, expect_status, code_page="cp1252"):
+        result = self.prefix.wine(self.exe, *arguments, locale=CODE_PAGES[code_page])
+        expected = console(expect_output, code_page)
         if result.stdout != expected:
             self.failures.append(f"output {result.stdout!r}, expected {expected!r}")
         if b"\n" in result.stdout.replace(b"\r\n", b""):
@@ -122,10 +135,10 @@ class Case:
         if result.returncode != expect_status:
             self.failures.append(f"status {result.returncode}, expected {expect_status}")
 
-    def expect_stored(self, expected):
+    def expect_stored(self, expected, command="dump"):
         if isinstance(expected, bytes):
             expected = f"{REG_MULTI_SZ} {expected.hex()}"
-        actual = self.stored()
+        actual = self.stored(command)
         if actual != expected:
             self.failures.append(f"stored {actual!r}, expected {expected!r}")
 
@@ -245,6 +258,31 @@ def case_windows_xp(c):
     c.expect_stored(TWO)
 
 
+# Per code page, entries that it cannot hold and entries that it can, as
+# UTF-16 in the registry.
+OUTSIDE_CODE_PAGE = {"cp1252": ("MSTEE", "\u0416flt"), "cp1251": ("MSTEE", "caf\u00e9"),
+                     "cp932": ("na\u00efve",), "cp936": ("MSTEE", "flt\U0001F600")}
+INSIDE_CODE_PAGE = {"cp1252": ("MSTEE", "caf\u00e9"), "cp1251": ("MSTEE", "\u0416flt"),
+                    "cp932": ("\u30d5\u30a3\u30eb\u30bf", "MSTEE"),
+                    "cp936": ("MSTEE", "\u4e2d\u6587")}
+
+
+def case_outside_code_page(c):
+    """An entry that the narrow read would rename is refused, not rewritten."""
+    for code_page, entries in OUTSIDE_CODE_PAGE.items():
+        c.seed(utf16_multi_sz(*entries), command="seed-wide")
+        c.run(expect_output="SUCCESS\n" + READ_FAILURE, expect_status=0,
+              code_page=code_page)
+        c.expect_stored(utf16_multi_sz(*entries), command="dump-wide")
+
+
+def case_inside_code_page(c):
+    for code_page, entries in INSIDE_CODE_PAGE.items():
+        c.seed(utf16_multi_sz(*entries), command="seed-wide")
+        c.run(expect_output=appended(*entries), expect_status=0, code_page=code_page)
+        c.expect_stored(utf16_multi_sz(*entries, "ksthunk"), command="dump-wide")
+
+
 CASES = {
     "key-missing": (case_key_missing, "win64"),
     "value-absent": (case_value_absent, "win64"),
@@ -267,6 +305,8 @@ CASES = {
     "hostile-reg-binary": (hostile(b"\x01\x00\xff\x00\x00\x7f", 3), "win64"),
     "hostile-reg-dword": (hostile(b"\x05\x00\x00\x00", 4), "win64"),
     "hostile-one-mebibyte": (hostile(one_mebibyte_list(), REG_MULTI_SZ), "win64"),
+    "outside-code-page": (case_outside_code_page, "win64"),
+    "inside-code-page": (case_inside_code_page, "win64"),
 }
 
 
