@@ -6,7 +6,7 @@ Application* current = nullptr;
 
 }  // namespace
 
-Application::Application(const char* name) : name_(name) {
+Application::Application() {
   if (current == nullptr) {
     current = this;
   }
@@ -21,12 +21,6 @@ Application::~Application() {
 Application* CurrentApplication() { return current; }
 
 int InitialiseApplication(void* instance, void* /*previous*/,
-                          const char* commandLine, int showState) {
-  if (current == nullptr || instance == nullptr) {
-    return 0;
-  }
-  current->instance_ = instance;
-  current->commandLine_ = commandLine;
-  current->showState_ = showState;
-  return 1;
+                          const char* /*commandLine*/, int /*showState*/) {
+  return current != nullptr && instance != nullptr ? 1 : 0;
 }

@@ -5,30 +5,16 @@
 
 class Application {
  public:
-  explicit Application(const char* name = nullptr);
+  Application();
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;
-
-  [[nodiscard]] const char* Name() const { return name_; }
-  [[nodiscard]] void* Instance() const { return instance_; }
-  [[nodiscard]] const char* CommandLine() const { return commandLine_; }
-  [[nodiscard]] int ShowState() const { return showState_; }
-
- private:
-  friend int InitialiseApplication(void* instance, void* previous,
-                                   const char* commandLine, int showState);
-
-  const char* name_;
-  void* instance_ = nullptr;
-  const char* commandLine_ = nullptr;
-  int showState_ = 0;
 };
 
 // The application object, or null when none exists.
 Application* CurrentApplication();
 
-// Hands the process's start-up values to the application object. Non-zero on
-// success; zero when there is no application object or no module handle.
+// Starts the framework for the process. Non-zero on success; zero when there
+// is no application object or no module handle.
 int InitialiseApplication(void* instance, void* previous,
                           const char* commandLine, int showState);

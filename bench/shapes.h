@@ -1,6 +1,6 @@
 // The lists the benchmarks run on: a typical one beside shapes chosen to be
-// hard for a search for "ksthunk". Each is a well-formed list of about
-// `size` bytes.
+// hard for the walk and the comparison with "ksthunk" (many short entries,
+// near misses). Each is a well-formed list of about `size` bytes.
 #pragma once
 
 #include <cstddef>
@@ -67,9 +67,6 @@ inline const std::vector<Shape>& Shapes() {
       {"Ksthunk", [](std::size_t size) { return Repeat(size, "Ksthunk"); }},
       {"space-ksthunk",
        [](std::size_t size) { return Repeat(size, " ksthunk"); }},
-      // Like one-letter entries, passes the three byte positions that the
-      // search tests first, so that every block is tested on every
-      // position: the search's slowest case.
       {"ksthunx", [](std::size_t size) { return Repeat(size, "ksthunx"); }},
       {"ksthunk-last",
        [](std::size_t size) {

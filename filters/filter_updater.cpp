@@ -1,7 +1,6 @@
 #include "filter_updater.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -28,43 +27,17 @@ struct BufferFreer {
 };
 using HeapBuffer = std::unique_ptr<char, BufferFreer>;
 
-// A registry value never exceeds 32 bits of size; a larger request fails
-// like an allocation would, instead of wrapping into a small one.
-HeapBuffer Allocate(std::uint64_t size) {
-  if (size > UINT32_MAX || size > SIZE_MAX) {
-    return nullptr;
-  }
-  return HeapBuffer(
-      static_cast<char*>(std::malloc(static_cast<std::size_t>(size))));
+HeapBuffer Allocate(std::size_t size) {
+  return HeapBuffer(static_cast<char*>(std::malloc(size)));
 }
 
-int DoubledLength(const std::string& entry) {
-  return static_cast<int>(2 * entry.size());
-}
-
-void PrintSetFailure(const std::string& keyPath, const std::string& valueName,
-                     const std::string& entry) {
+// `verb` is "Read" or "Set". The size printed is twice the entry's length.
+void PrintValueFailure(const char* verb, const std::string& keyPath,
+                       const std::string& valueName, const std::string& entry) {
   std::printf(
-      "Could not Set the Value SubKey %s Value %s New Value %s size %d\n",
-      keyPath.c_str(), valueName.c_str(), entry.c_str(), DoubledLength(entry));
-}
-
-void PrintReadFailure(const std::string& keyPath, const std::string& valueName,
-                      const std::string& entry) {
-  std::printf(
-      "Could not Read the Value SubKey %s Value %s New Value %s size %d\n",
-      keyPath.c_str(), valueName.c_str(), entry.c_str(), DoubledLength(entry));
-}
-
-// Prints an entry and its newline. printf's precision is an int, so an
-// entry longer than INT_MAX goes out in pieces rather than unbounded.
-void PrintEntry(std::string_view entry) {
-  do {
-    const std::size_t piece = std::min<std::size_t>(entry.size(), INT_MAX);
-    std::printf("%.*s", static_cast<int>(piece), entry.data());
-    entry.remove_prefix(piece);
-  } while (!entry.empty());
-  std::printf("\n");
+      "Could not %s the Value SubKey %s Value %s New Value %s size %d\n", verb,
+      keyPath.c_str(), valueName.c_str(), entry.c_str(),
+      static_cast<int>(2 * entry.size()));
 }
 
 void PrintListing(std::span<const char> list) {
@@ -74,7 +47,7 @@ void PrintListing(std::span<const char> list) {
   std::size_t offset = 0;
   std::string_view entry;
   while (NextEntry(list, offset, entry)) {
-    PrintEntry(entry);
+    std::printf("%.*s\n", static_cast<int>(entry.size()), entry.data());
   }
   std::printf("\n**************************\n\n");
 }
@@ -95,20 +68,23 @@ KeyHandle OpenKey(const std::string& keyPath) {
   return KeyHandle(opened);
 }
 
+// Writes the list that holds `entry` alone: the empty list rebuilt with it.
 void CreateValue(RegistryKey key, const std::string& keyPath,
                  const std::string& valueName, const std::string& entry) {
   std::printf("The UpperFilters Key is not Present\n");
-  const std::uint64_t room = SingleEntryListSize(entry.size());
+  const auto room =
+      static_cast<std::size_t>(RebuiltListSize(kEmptyList, entry.size()));
   const HeapBuffer list = Allocate(room);
   if (!list) {
     std::printf("ERROR 0x%x\n", LastSystemError());
     return;
   }
-  const std::size_t size =
-      WriteSingleEntryList(entry, {list.get(), static_cast<std::size_t>(room)});
-  if (RegistrySetValue(key, valueName.c_str(), kRegMultiSz, list.get(),
-                       static_cast<std::uint32_t>(size)) != kStatusSuccess) {
-    PrintSetFailure(keyPath, valueName, entry);
+  std::size_t built = 0;
+  if (RebuildWithEntry(kEmptyList, {}, entry, {list.get(), room}, built) !=
+          RebuildOutcome::Appended ||
+      RegistrySetValue(key, valueName.c_str(), kRegMultiSz, list.get(),
+                       static_cast<std::uint32_t>(built)) != kStatusSuccess) {
+    PrintValueFailure("Set", keyPath, valueName, entry);
   }
 }
 
@@ -134,7 +110,7 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
     return;
   }
   if (sizeStatus != kStatusSuccess) {
-    PrintReadFailure(keyPath, valueName, entry);
+    PrintValueFailure("Read", keyPath, valueName, entry);
     return;
   }
 
@@ -151,13 +127,16 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
   if (RegistryQueryValue(key.get(), valueName.c_str(), oldList.get(), &size) !=
           kStatusSuccess ||
       size > room) {
-    PrintReadFailure(keyPath, valueName, entry);
+    PrintValueFailure("Read", keyPath, valueName, entry);
     return;
   }
   const std::span<const char> stored(oldList.get(), size);
   PrintListing(stored);
 
-  const std::uint64_t newRoom = RebuiltListSize(stored, entry.size());
+  // The old list fits in memory, so this cannot pass SIZE_MAX; were it to
+  // wrap, the rebuild would refuse the small target.
+  const auto newRoom =
+      static_cast<std::size_t>(RebuiltListSize(stored, entry.size()));
   const HeapBuffer newList = Allocate(newRoom);
   if (!newList) {
     std::printf("ERROR 0x%x\n", LastSystemError());
@@ -167,8 +146,7 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
 
   std::size_t built = 0;
   const RebuildOutcome outcome = RebuildWithEntry(
-      stored, kThunkFilter, entry,
-      {newList.get(), static_cast<std::size_t>(newRoom)}, built);
+      stored, kThunkFilter, entry, {newList.get(), newRoom}, built);
   if (outcome == RebuildOutcome::Present) {
     std::printf("\n***Ksthunk already Present***\n\n");
     return;
@@ -179,7 +157,7 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
   std::printf("\n**************************\n\n");
   if (RegistrySetValue(key.get(), valueName.c_str(), kRegMultiSz, newList.get(),
                        static_cast<std::uint32_t>(built)) != kStatusSuccess) {
-    PrintSetFailure(keyPath, valueName, entry);
+    PrintValueFailure("Set", keyPath, valueName, entry);
   }
 }
 // NOLINTEND(performance-unnecessary-value-param)

@@ -4,6 +4,7 @@
 // the bytes hold.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -29,20 +30,15 @@ enum class RebuildOutcome {
 };
 
 // Fills `target` with the entries of `list` in stored order followed by
-// `newEntry`, as a well-formed list, unless an entry equals `lookFor`.
+// `newEntry`, as a well-formed list, unless ContainsEntry finds `lookFor`.
 // On Appended, `builtSize` is the number of bytes written.
 RebuildOutcome RebuildWithEntry(std::span<const char> list,
                                 std::string_view lookFor,
                                 std::string_view newEntry,
                                 std::span<char> target, std::size_t& builtSize);
 
-// Whether an entry of `list` equals `name`.
+// Whether an entry of `list` equals `name`: the entries of NextEntry's walk.
 bool ContainsEntry(std::span<const char> list, std::string_view name);
 
-// Bytes of the list that holds `entry` alone: L + 2.
-std::uint64_t SingleEntryListSize(std::uint64_t entryLength);
-
-// Writes `entry`, its NUL and the final NUL into `target`. Returns the bytes
-// written, or 0 when the target is too small (nothing written).
-std::size_t WriteSingleEntryList(std::string_view entry,
-                                 std::span<char> target);
+// The list that holds one entry alone is the empty list rebuilt with it.
+inline constexpr std::array<char, 1> kEmptyList = {'\0'};
