@@ -8,13 +8,6 @@
 
 namespace {
 
-// The registry key of the device setup class for sound, video and game
-// controllers, under HKEY_LOCAL_MACHINE.
-constexpr std::string_view kClassKeyPath =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\"
-    "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
-static_assert(kClassKeyPath.size() == 77);
-
 // Set once from kernel32's exports; null where the system lacks it.
 EntryPoint isWow64Process = nullptr;
 

@@ -5,6 +5,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
+// The registry key of the device setup class for sound, video and game
+// controllers, under HKEY_LOCAL_MACHINE: the key the program works on.
+inline constexpr std::string_view kClassKeyPath =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\"
+    "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
+static_assert(kClassKeyPath.size() == 77);
 
 using ModuleHandle = void*;
 using ProcessHandle = void*;

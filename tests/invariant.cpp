@@ -1,9 +1,11 @@
 #include "invariant.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
 #include "allocation_watch.h"
+#include "expected_output.h"
 #include "filter_updater.h"
 #include "list_model.h"
 
@@ -15,7 +17,6 @@ using fake_registry::Value;
 
 const std::string kPath = "Class\\Media";
 const std::string kName = "UpperFilters";
-const std::string kRule = "**************************";
 
 // The scenario being run, for the capture body.
 Scenario currentScenario;
@@ -41,12 +42,8 @@ struct Expected {
 };
 
 Expected Model(const Scenario& s) {
-  const std::string setFailure = "Could not Set the Value SubKey " + kPath +
-                                 " Value " + kName +
-                                 " New Value ksthunk size 14\n";
-  const std::string readFailure = "Could not Read the Value SubKey " + kPath +
-                                  " Value " + kName +
-                                  " New Value ksthunk size 14\n";
+  const std::string setFailure = ValueFailure("Set", kPath);
+  const std::string readFailure = ValueFailure("Read", kPath);
   Expected e{"", s.keyExists ? s.value : std::nullopt};
   if (const auto status = Failure(s, Op::Open)) {
     e.output = "ERROR 0x" + Hex(*status) + "\n";
@@ -56,14 +53,14 @@ Expected Model(const Scenario& s) {
     e.output = "ERROR 0x2\n";
     return e;
   }
-  e.output = "SUCCESS\n";
+  e.output = kSuccess;
   const auto sizeFailure = Failure(s, Op::SizeQuery);
   if (sizeFailure && *sizeFailure != 2) {
     e.output += readFailure;
     return e;
   }
   if (!s.value || sizeFailure) {
-    e.output += "The UpperFilters Key is not Present\n";
+    e.output += kNotPresent;
     if (s.failAllocationAt == 1) {
       e.output += "ERROR 0x" + Hex(s.lastError) + "\n";
     } else if (Failure(s, Op::Set)) {
@@ -88,23 +85,19 @@ Expected Model(const Scenario& s) {
     return e;
   }
   const std::vector<std::string> entries = ModelEntries(current);
-  e.output += "\n" + kRule + "\nCurrent VALUES\n" + kRule + "\n\n";
-  bool present = false;
-  for (const std::string& entry : entries) {
-    e.output += entry + "\n";
-    present = present || entry == "ksthunk";
-  }
-  e.output += "\n" + kRule + "\n\n";
+  e.output += Listing(entries);
+  const bool present =
+      std::find(entries.begin(), entries.end(), "ksthunk") != entries.end();
   if (s.failAllocationAt == 2) {
     e.output += "ERROR 0x" + Hex(s.lastError) + "\n";
     return e;
   }
-  e.output += "SUCCESS\n";
+  e.output += kSuccess;
   if (present) {
-    e.output += "\n***Ksthunk already Present***\n\n";
+    e.output += kPresent;
     return e;
   }
-  e.output += "\n" + kRule + "\n\n";
+  e.output += kListingTail;
   if (Failure(s, Op::Set)) {
     e.output += setFailure;
     return e;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "expected_output.h"
 #include "filter_updater.h"
 #include "list_bytes.h"
 #include "registry.h"
@@ -146,23 +147,19 @@ TEST_F(WindowsRegistryTest, ADataQueryFailsWhereTheCodePageWouldRename) {
 }
 
 TEST_F(WindowsRegistryTest, AddFilterEntryCreatesAppendsAndThenFindsIt) {
-  EXPECT_EQ(RunUpdater(), "SUCCESS\nThe UpperFilters Key is not Present\n");
+  EXPECT_EQ(RunUpdater(), kSuccess + std::string(kNotPresent));
   EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
 
   Seed(WellFormedList({"filter1", "filter2"}));
-  const std::string rule = "**************************";
-  const std::string listingHead =
-      "\n" + rule + "\nCurrent VALUES\n" + rule + "\n\n";
-  const std::string tail = "\n" + rule + "\n\n";
-  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead + "filter1\nfilter2\n" +
-                              tail + "SUCCESS\n" + tail);
+  EXPECT_EQ(RunUpdater(), kSuccess + Listing({"filter1", "filter2"}) +
+                              kSuccess + kListingTail);
   DWORD type = 0;
   EXPECT_EQ(Stored(&type), WellFormedList({"filter1", "filter2", "ksthunk"}));
   EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
 
-  EXPECT_EQ(RunUpdater(), "SUCCESS\n" + listingHead +
-                              "filter1\nfilter2\nksthunk\n" + tail +
-                              "SUCCESS\n\n***Ksthunk already Present***\n\n");
+  EXPECT_EQ(RunUpdater(), kSuccess +
+                              Listing({"filter1", "filter2", "ksthunk"}) +
+                              kSuccess + kPresent);
   EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
 }
 

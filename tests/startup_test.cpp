@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_output.h"
 #include "fake_platform.h"
 #include "fake_registry.h"
 #include "framework.h"
@@ -14,9 +15,7 @@ namespace {
 
 using Probes = std::vector<std::string>;
 
-const std::string kClassKey =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\"
-    "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
+const std::string kClassKey(kClassKeyPath);
 const Probes kAllChecks = {
     "version 6.0.0.0", "module kernel32", "entry IsWow64Process", "process",
     "wow64",           "module <self>",   "command line",         "framework"};
@@ -136,10 +135,8 @@ TEST_F(StartupTest, TheStatusIsZeroWhateverTheUpdaterMet) {
   fake_registry::AddKey(kClassKey);
   fake_registry::FailOperation(fake_registry::Op::Set, 5);
   const Outcome failedWrite = RunWith({});
-  EXPECT_EQ(failedWrite.output,
-            "SUCCESS\nThe UpperFilters Key is not Present\n"
-            "Could not Set the Value SubKey " +
-                kClassKey + " Value UpperFilters New Value ksthunk size 14\n");
+  EXPECT_EQ(failedWrite.output, kSuccess + std::string(kNotPresent) +
+                                    ValueFailure("Set", kClassKey));
   EXPECT_EQ(failedWrite.status, 0);
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "allocation_watch.h"
+#include "expected_output.h"
 #include "fake_registry.h"
 #include "filter_updater.h"
 
@@ -16,32 +17,12 @@
 inline const std::string kKeyPath = "Class\\Media";
 inline const std::string kValueName = "UpperFilters";
 
-// Constants, not strings built at start-up: the order in which inline
-// variables of several files are initialised is not one every toolchain
-// keeps (clang's for MinGW does not).
-inline constexpr char kListingHead[] =
-    "\n**************************\nCurrent "
-    "VALUES\n**************************\n\n";
-inline constexpr char kListingTail[] = "\n**************************\n\n";
-inline constexpr char kPresent[] = "\n***Ksthunk already Present***\n\n";
-inline constexpr char kNotPresent[] = "The UpperFilters Key is not Present\n";
-
-inline std::string Listing(std::initializer_list<std::string> lines) {
-  std::string text = kListingHead;
-  for (const std::string& line : lines) {
-    text += line + "\n";
-  }
-  return text + kListingTail;
-}
-
 inline std::string SetFailure(const std::string& path = kKeyPath) {
-  return "Could not Set the Value SubKey " + path +
-         " Value UpperFilters New Value ksthunk size 14\n";
+  return ValueFailure("Set", path);
 }
 
 inline std::string ReadFailure(const std::string& path = kKeyPath) {
-  return "Could not Read the Value SubKey " + path +
-         " Value UpperFilters New Value ksthunk size 14\n";
+  return ValueFailure("Read", path);
 }
 
 class UpdaterTest : public testing::Test {

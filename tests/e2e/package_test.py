@@ -14,6 +14,8 @@ import sys
 import tempfile
 import zipfile
 
+from wine_env import wine_env
+
 EXPECTED_FILES = {"ksthunk-filter.exe", "README.md", "SHA256SUMS"}
 
 
@@ -40,8 +42,7 @@ def main(cpack, build_dir, work):
 
         prefix = os.path.join(scratch, "prefix")
         shutil.copytree(os.path.join(work, "template-win64"), prefix, symlinks=True)
-        env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=")
+        env = wine_env(prefix)
         result = subprocess.run(["wine", os.path.join(root, "ksthunk-filter.exe")],
                                 env=env, capture_output=True, timeout=300)
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)

@@ -15,6 +15,8 @@ import shutil
 import subprocess
 import sys
 
+from wine_env import wine_env
+
 RULE = "*" * 26
 LISTING_HEAD = f"\n{RULE}\nCurrent VALUES\n{RULE}\n\n"
 LISTING_TAIL = f"\n{RULE}\n\n"
@@ -61,11 +63,7 @@ def console(text, code_page="latin-1"):
 class Prefix:
     def __init__(self, path, arch):
         self.path = path
-        self.env = dict(os.environ,
-                        WINEPREFIX=path,
-                        WINEARCH=arch,
-                        WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.env = wine_env(path, WINEARCH=arch)
 
     def wine(self, *args, locale=None):
         env = self.env if locale is None else dict(self.env, LC_ALL=locale)

@@ -21,6 +21,8 @@ import sys
 import tempfile
 import time
 
+from wine_env import wine_env
+
 TWO_FILTERS = b"filter1\0filter2\0\0".hex()
 WARM_UP = 3
 
@@ -28,8 +30,7 @@ WARM_UP = 3
 def main(exe, empty, advapi32, helper, rounds=15):
     rounds = int(rounds)
     prefix = tempfile.mkdtemp(prefix="ksthunk-filter-timing.")
-    env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64", WINEDEBUG="-all",
-               WINEDLLOVERRIDES="mscoree,mshtml=")
+    env = wine_env(prefix, WINEARCH="win64")
 
     # No pipes: Wine's background processes started by a run would inherit
     # them and keep them open, and reading to their end would never finish.
