@@ -1,11 +1,11 @@
 # Cross-compiles 32-bit Windows (PE32) code with Debian's mingw-w64.
-# The -posix compilers are used because GoogleTest needs std::mutex, which
-# the win32 thread model variants lack.
+# The win32 thread model compilers: their runtime needs no threading library
+# of its own (winpthreads), which a single-threaded program has no use for.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-win32)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)

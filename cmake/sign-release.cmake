@@ -1,24 +1,37 @@
-# Run by CPack while it stages the release, after the executable is in place
-# and before the sums and the ZIP are made. With KSF_SIGN_PKCS12 (a PKCS#12
-# file) and KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe with Authenticode
+# Run by CPack (CPACK_PRE_BUILD_SCRIPTS) once it has staged the release and
+# before it makes the ZIP. With KSF_SIGN_PKCS12 (a PKCS#12 file) and
+# KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe with Authenticode
 # (SHA-256) using osslsigncode, timestamped by the RFC 3161 server at
 # KSF_SIGN_TIMESTAMP_URL when that is set, and records the unsigned file's
 # SHA-256 in SHA256SUMS.unsigned. Without them the release stays unsigned.
-# Any failure stops the release before a ZIP exists.
-set(package_dir "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+# Then writes SHA256SUMS. Any failure stops the release before a ZIP exists.
+set(package_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(exe "${package_dir}/ksthunk-filter.exe")
+if(NOT EXISTS "${exe}")
+  message(FATAL_ERROR "Release not made: no ${exe} in CPack's staging folder")
+endif()
 file(REMOVE "${package_dir}/SHA256SUMS.unsigned")
 
-# CPack stages in <output>/_CPack_Packages/<system>/ZIP/<name> and writes
-# <output>/<name>.zip. A ZIP there from an earlier run goes now, so that a
-# release that fails leaves none looking like its own.
-get_filename_component(package_name "${package_dir}" NAME)
-get_filename_component(output_dir "${package_dir}/../../../.." ABSOLUTE)
-file(REMOVE "${output_dir}/${package_name}.zip")
+# A ZIP from an earlier run goes now, so that a release that fails leaves
+# none looking like its own.
+file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.zip")
+
+function(write_sums)
+  set(sums "")
+  foreach(name ksthunk-filter.exe README.md LICENSE THIRD-PARTY-NOTICES.txt
+               SHA256SUMS.unsigned)
+    if(EXISTS "${package_dir}/${name}")
+      file(SHA256 "${package_dir}/${name}" sum)
+      string(APPEND sums "${sum}  ${name}\n")
+    endif()
+  endforeach()
+  file(WRITE "${package_dir}/SHA256SUMS" "${sums}")
+endfunction()
 
 if("$ENV{KSF_SIGN_PKCS12}" STREQUAL "")
   message(STATUS "Release: ksthunk-filter.exe is NOT signed "
                  "(set KSF_SIGN_PKCS12 and KSF_SIGN_PASSWORD to sign it)")
+  write_sums()
   return()
 endif()
 if(NOT DEFINED ENV{KSF_SIGN_PASSWORD})
@@ -63,3 +76,4 @@ endif()
 file(WRITE "${package_dir}/SHA256SUMS.unsigned"
      "${unsigned_sum}  ksthunk-filter-unsigned.exe\n")
 message(STATUS "Release: ksthunk-filter.exe signed; unsigned SHA-256 ${unsigned_sum}")
+write_sums()

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Makes the release ZIP with CPack, unpacks it, checks its SHA256SUMS and
 runs the unpacked ksthunk-filter.exe under Wine in a throwaway copy of the
-end-to-end template prefix.
+end-to-end template prefix. Before that, a plain install: it writes no sums,
+and neither it nor the release removes a file outside what they make.
 
     package_test.py CPACK BUILD_DIR E2E_WORK
 """
@@ -16,12 +17,30 @@ import zipfile
 
 from wine_env import wine_env
 
-EXPECTED_FILES = {"ksthunk-filter.exe", "README.md", "SHA256SUMS"}
+EXPECTED_FILES = {"ksthunk-filter.exe", "README.md", "LICENSE",
+                  "THIRD-PARTY-NOTICES.txt", "SHA256SUMS"}
+
+
+def plain_install(cpack, build_dir, scratch, failures):
+    """Installs four folders below a ZIP that a release step guessing its
+    output folder from the prefix would take for its own."""
+    stranger = os.path.join(scratch, "a", "pkg.zip")
+    prefix = os.path.join(scratch, "a", "b", "c", "d", "pkg")
+    os.makedirs(os.path.dirname(stranger))
+    with open(stranger, "w") as f:
+        f.write("not ours")
+    cmake = os.path.join(os.path.dirname(cpack), "cmake")
+    subprocess.run([cmake, "--install", build_dir, "--prefix", prefix],
+                   check=True, capture_output=True)
+    if set(os.listdir(prefix)) != EXPECTED_FILES - {"SHA256SUMS"}:
+        failures.append(f"a plain install made {sorted(os.listdir(prefix))}")
+    return stranger
 
 
 def main(cpack, build_dir, work):
     failures = []
     with tempfile.TemporaryDirectory() as scratch:
+        stranger = plain_install(cpack, build_dir, scratch, failures)
         subprocess.run([cpack, "--config", os.path.join(build_dir, "CPackConfig.cmake"),
                         "-B", scratch], check=True, capture_output=True)
         archives = glob.glob(os.path.join(scratch, "*.zip"))
@@ -34,11 +53,17 @@ def main(cpack, build_dir, work):
         root = os.path.join(unpacked, top)
         if set(os.listdir(root)) != EXPECTED_FILES:
             failures.append(f"package holds {sorted(os.listdir(root))}")
+        if not os.path.exists(stranger):
+            failures.append("the install or the release removed a file not its own")
+        summed = set()
         for line in open(os.path.join(root, "SHA256SUMS")).read().splitlines():
             digest, name = line.split("  ", 1)
+            summed.add(name)
             with open(os.path.join(root, name), "rb") as f:
                 if hashlib.sha256(f.read()).hexdigest() != digest:
                     failures.append(f"SHA256SUMS does not match {name}")
+        if summed != EXPECTED_FILES - {"SHA256SUMS"}:
+            failures.append(f"SHA256SUMS covers {sorted(summed)}")
 
         prefix = os.path.join(scratch, "prefix")
         shutil.copytree(os.path.join(work, "template-win64"), prefix, symlinks=True)

@@ -9,6 +9,11 @@
 // UTF-16 as it is, through the wide-character calls:
 //   regvalue seed-wide TYPE HEX
 //   regvalue dump-wide
+// deny-access gives the key an empty access list, so that opening it is
+// refused (status 5) as for a user without administrator rights, then runs
+// PROGRAM on the same output and returns its exit status. (Wine forgets an
+// access list once its server stops, so PROGRAM must run meanwhile.)
+//   regvalue deny-access PROGRAM
 #include <windows.h>
 
 #include <cstdio>
@@ -75,6 +80,39 @@ int Seed(const char* type, const std::string& bytes, bool wide) {
   return status == ERROR_SUCCESS ? 0 : 2;
 }
 
+int DenyAccessAndRun(const char* program) {
+  HKEY key = CreateKey();
+  SECURITY_DESCRIPTOR descriptor;
+  ACL empty;
+  const bool built =
+      InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+      InitializeAcl(&empty, sizeof empty, ACL_REVISION) &&
+      SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE);
+  const LONG status =
+      built ? RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &descriptor)
+            : ERROR_INVALID_PARAMETER;
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS) {
+    std::fprintf(stderr, "cannot set the key's access list\n");
+    return 2;
+  }
+  std::string commandLine = "\"" + std::string(program) + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                      nullptr, nullptr, &startup, &process)) {
+    std::fprintf(stderr, "cannot start %s\n", program);
+    return 2;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD exitCode = 2;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  return static_cast<int>(exitCode);
+}
+
 LONG Query(HKEY key, bool wide, DWORD* type, BYTE* data, DWORD* size) {
   return wide ? RegQueryValueExW(key, kWideValue, nullptr, type, data, size)
               : RegQueryValueExA(key, kValue, nullptr, type, data, size);
@@ -120,11 +158,14 @@ int main(int argc, char** argv) {
   if (command == "seed-file" && argc == 4) {
     return Seed(argv[2], FromFile(argv[3]), false);
   }
+  if (command == "deny-access" && argc == 3) {
+    return DenyAccessAndRun(argv[2]);
+  }
   if ((command == "dump" || command == "dump-wide") && argc == 2) {
     return Dump(command == "dump-wide");
   }
   std::fprintf(stderr,
                "usage: regvalue create-key | seed[-wide] TYPE HEX | seed-file "
-               "TYPE FILE | dump[-wide]\n");
+               "TYPE FILE | dump[-wide] | deny-access PROGRAM\n");
   return 2;
 }

@@ -106,6 +106,7 @@ class Case:
         shutil.rmtree(path, ignore_errors=True)
         shutil.copytree(template_path(args.work, arch), path, symlinks=True)
         self.prefix = Prefix(path, arch)
+        self.launcher = []
         self.failures = []
 
     def seed(self, data, kind=REG_MULTI_SZ, command="seed"):
@@ -113,6 +114,19 @@ class Case:
 
     def create_key(self):
         self.prefix.helper(self.helper, "create-key")
+
+    def deny_access(self):
+        """The next run of the exe finds the key's access list empty. Wine
+        keeps an access list only while its server runs (it does not save
+        it with the key), so the helper sets it and then starts the exe."""
+        self.launcher = [self.helper, "deny-access"]
+
+    def command(self):
+        """What `wine` is given to run the exe: the exe, or the helper that
+        starts it."""
+        if not self.launcher:
+            return [self.exe]
+        return self.launcher + ["Z:" + os.path.abspath(self.exe).replace("/", "\\")]
 
     def set_windows_version(self, version):
         result = self.prefix.wine("reg", "add", "HKEY_CURRENT_USER\\Software\\Wine",
@@ -124,7 +138,7 @@ class Case:
         return self.prefix.helper(self.helper, command)
 
     def run(self, *arguments, expect_output, expect_status, code_page="cp1252"):
-        result = self.prefix.wine(self.exe, *arguments, locale=CODE_PAGES[code_page])
+        result = self.prefix.wine(*self.command(), *arguments, locale=CODE_PAGES[code_page])
         expected = console(expect_output, code_page)
         if result.stdout != expected:
             self.failures.append(f"output {result.stdout!r}, expected {expected!r}")
@@ -209,6 +223,12 @@ def case_key_missing(c):
     c.expect_stored("nokey")
 
 
+def case_access_denied(c):
+    c.seed(TWO)
+    c.deny_access()
+    c.run(expect_output="ERROR 0x5\n", expect_status=0)
+
+
 def case_value_absent(c):
     c.create_key()
     c.run(expect_output="SUCCESS\n" + NOT_PRESENT, expect_status=0)
@@ -283,6 +303,7 @@ def case_inside_code_page(c):
 
 CASES = {
     "key-missing": (case_key_missing, "win64"),
+    "access-denied": (case_access_denied, "win64"),
     "value-absent": (case_value_absent, "win64"),
     "two-filters": (case_two_filters, "win64"),
     # The same case for a signed build of the exe (signing_test.py).

@@ -1,0 +1,66 @@
+#!/usr/bin/env python3
+"""Runs the real ksthunk-filter.exe under Wine through Ansible, with the
+playbook's changed_when and failed_when, once per outcome, and checks what
+Ansible reports: ok where ksthunk was in place, changed where it was added
+or the value created, failed where the key is missing or access is denied.
+
+    run_outcomes.py --exe EXE --helper REGVALUE --work DIR
+"""
+import argparse
+import json
+import os
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
+from run_e2e import TWO, Case, multi_sz  # noqa: E402
+
+PLAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "local-play.yml")
+
+OUTCOMES = [
+    ("in-place", lambda c: c.seed(multi_sz("filter1", "ksthunk")), "ok"),
+    ("changed", lambda c: c.seed(TWO), "changed"),
+    ("created", lambda c: c.create_key(), "changed"),
+    ("key-missing", lambda c: None, "failed"),
+    ("access-denied", lambda c: (c.seed(TWO), c.deny_access()), "failed"),
+]
+
+
+def reported(stats):
+    if stats.get("failures") or stats.get("unreachable"):
+        return "failed"
+    return "changed" if stats.get("changed") else "ok"
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--helper", required=True)
+    parser.add_argument("--work", required=True)
+    args = parser.parse_args()
+    failures = 0
+    for name, set_up, expected in OUTCOMES:
+        case = Case(args, f"ansible-{name}")
+        set_up(case)
+        env = dict(case.prefix.env, ANSIBLE_STDOUT_CALLBACK="json",
+                   ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1")
+        command = json.dumps({"ksthunk_command": case.command()})
+        result = subprocess.run(
+            ["ansible-playbook", "-i", "localhost,", PLAY, "-e", command],
+            env=env, capture_output=True, text=True, timeout=300)
+        case.finish()
+        try:
+            stats = json.loads(result.stdout)["stats"]["localhost"]
+        except (ValueError, KeyError):
+            print(f"FAIL: {name}: no report from ansible-playbook:\n{result.stdout}{result.stderr}")
+            failures += 1
+            continue
+        got = reported(stats)
+        print(f"{name}: Ansible reports {got}, expected {expected}")
+        if got != expected:
+            failures += 1
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
