@@ -15,6 +15,7 @@ import sys
 import tempfile
 import zipfile
 
+from run_e2e import console
 from wine_env import wine_env
 
 EXPECTED_FILES = {"ksthunk-filter.exe", "README.md", "LICENSE",
@@ -72,7 +73,7 @@ def main(cpack, build_dir, work):
                                 env=env, capture_output=True, timeout=300)
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         subprocess.run(["wineserver", "-w"], env=env, capture_output=True)
-        if result.stdout != b"ERROR 0x2\r\n" or result.returncode != 0:
+        if result.stdout != console("ERROR 0x2\n") or result.returncode != 0:
             failures.append(f"the unpacked exe printed {result.stdout!r}, "
                             f"status {result.returncode}")
     for failure in failures:
