@@ -34,30 +34,38 @@ bool Allocate(std::size_t size, Buffer* buffer) {
 }
 
 // The UTF-16 that the narrow set call would store for `text`: it converts
-// with the ANSI code page, as MultiByteToWideChar does with CP_ACP.
-bool ToUtf16(const char* text, DWORD size, Buffer* wide) {
+// with the ANSI code page, as MultiByteToWideChar does with CP_ACP. Text that
+// does not convert is no faithful read.
+LONG ToUtf16(const char* text, DWORD size, Buffer* wide) {
   const int length = static_cast<int>(size);
   const int characters =
       size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
-  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t), wide)) {
-    return false;
+  if (size != 0 && characters <= 0) {
+    return ERROR_NO_UNICODE_TRANSLATION;
   }
-  return characters == 0 ||
-         MultiByteToWideChar(CP_ACP, 0, text, length,
-                             reinterpret_cast<wchar_t*>(wide->data.get()),
-                             characters) == characters;
+  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t), wide)) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  const bool converted =
+      characters == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, text, length,
+                          reinterpret_cast<wchar_t*>(wide->data.get()),
+                          characters) == characters;
+  return converted ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
 }
 
 // Reads the value's bytes and type as the registry holds them, through the
 // wide-character call, which converts nothing.
 LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
   Buffer wideName;
-  if (!ToUtf16(name, static_cast<DWORD>(std::strlen(name) + 1), &wideName)) {
-    return ERROR_NOT_ENOUGH_MEMORY;
+  LONG status =
+      ToUtf16(name, static_cast<DWORD>(std::strlen(name) + 1), &wideName);
+  if (status != ERROR_SUCCESS) {
+    return status;
   }
   const auto* valueName = reinterpret_cast<const wchar_t*>(wideName.data.get());
   DWORD size = 0;
-  LONG status = RegQueryValueExW(key, valueName, nullptr, type, nullptr, &size);
+  status = RegQueryValueExW(key, valueName, nullptr, type, nullptr, &size);
   if (status != ERROR_SUCCESS) {
     return status;
   }
@@ -66,7 +74,9 @@ LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
   }
   status = RegQueryValueExW(key, valueName, nullptr, type,
                             reinterpret_cast<BYTE*>(stored->data.get()), &size);
-  stored->size = size;
+  if (status == ERROR_SUCCESS) {
+    stored->size = size;  // the bytes stored, never more than the room
+  }
   return status;
 }
 
@@ -83,19 +93,22 @@ bool SameBytes(const char* data, std::size_t size, const Buffer& stored) {
 LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
   DWORD type = 0;
   Buffer stored;
-  const LONG status = QueryStored(key, name, &type, &stored);
+  LONG status = QueryStored(key, name, &type, &stored);
   if (status != ERROR_SUCCESS) {
     return status;
   }
-  bool same = SameBytes(data, size, stored);
-  if (IsStringType(type)) {
-    Buffer wide;
-    if (!ToUtf16(data, size, &wide)) {
-      return ERROR_NOT_ENOUGH_MEMORY;
-    }
-    same = SameBytes(wide.data.get(), wide.size, stored);
+  if (!IsStringType(type)) {
+    return SameBytes(data, size, stored) ? ERROR_SUCCESS
+                                         : ERROR_NO_UNICODE_TRANSLATION;
   }
-  return same ? ERROR_SUCCESS : ERROR_NO_UNICODE_TRANSLATION;
+  Buffer wide;
+  status = ToUtf16(data, size, &wide);
+  if (status != ERROR_SUCCESS) {
+    return status;
+  }
+  return SameBytes(wide.data.get(), wide.size, stored)
+             ? ERROR_SUCCESS
+             : ERROR_NO_UNICODE_TRANSLATION;
 }
 
 }  // namespace

@@ -123,19 +123,28 @@ TEST_F(WindowsRegistryTest, SetAndQueryKeepTheExactBytes) {
 }
 
 // The test runs in code page 1252, which has no Cyrillic: the narrow read
-// would turn the Zhe into '?', so the data query refuses it. A binary value
-// of odd size is not converted and reads as it is.
+// would turn the Zhe into '?', so the data query refuses it, while an e-acute,
+// which 1252 holds, reads as its byte. A binary value of odd size is not
+// converted and reads as it is.
 TEST_F(WindowsRegistryTest, ADataQueryFailsWhereTheCodePageWouldRename) {
   HKEY key = Open();
-  const wchar_t unmappable[] =
-      L"MSTEE\0\x0416"
-      L"flt\0";
-  ASSERT_EQ(RegSetValueExW(key, L"UpperFilters", 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(unmappable),
-                           sizeof unmappable),
-            ERROR_SUCCESS);
+  const auto seedWide = [key](const std::wstring& list) {
+    ASSERT_EQ(RegSetValueExW(key, L"UpperFilters", 0, REG_MULTI_SZ,
+                             reinterpret_cast<const BYTE*>(list.data()),
+                             static_cast<DWORD>(list.size() * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  };
   std::string read(64, 'x');
   std::uint32_t size = 64;
+  seedWide(std::wstring(L"caf\x00E9\0\0", 6));
+  EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size), 0u);
+  EXPECT_EQ(read.substr(0, size), Bytes("caf\xE9\0\0", 6));
+
+  seedWide(
+      std::wstring(L"MSTEE\0\x0416"
+                   L"flt\0\0",
+                   12));
+  size = 64;
   EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size),
             kStatusNoUnicodeTranslation);
 
