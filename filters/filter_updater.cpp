@@ -1,6 +1,7 @@
 #include "filter_updater.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +16,14 @@ namespace {
 
 // KEY_ALL_ACCESS (0xF003F) in the 32-bit registry view (KEY_WOW64_32KEY).
 constexpr std::uint32_t kAllAccess32BitView = 0xF023F;
+// KEY_READ (0x20019) in the 32-bit registry view.
+constexpr std::uint32_t kReadAccess32BitView = 0x20219;
 constexpr std::string_view kThunkFilter = "ksthunk";
+// A class filter names a driver by its service key under this path.
+constexpr std::string_view kServicesPath =
+    "SYSTEM\\CurrentControlSet\\Services\\";
+// The longest name a registry key can have, in characters.
+constexpr std::size_t kMaxKeyNameLength = 255;
 
 struct KeyCloser {
   void operator()(void* key) const { RegistryCloseKey(key); }
@@ -68,10 +76,64 @@ KeyHandle OpenKey(const std::string& keyPath) {
   return KeyHandle(opened);
 }
 
+// Whether the driver that `entry` names is installed: Windows starts no
+// device of a class whose filter list names a driver without a service key.
+// Prints why not when it is not.
+bool DriverInstalled(const std::string& entry) {
+  // A name longer than any key's cannot be a service; the path is built on
+  // the stack so that the check takes no memory that could run out.
+  std::array<char, kServicesPath.size() + kMaxKeyNameLength + 1> path{};
+  bool found = entry.size() <= kMaxKeyNameLength;
+  if (found) {
+    const auto end =
+        std::copy(kServicesPath.begin(), kServicesPath.end(), path.begin());
+    std::copy(entry.begin(), entry.end(), end);
+    RegistryKey service = nullptr;
+    found = RegistryOpenKey(RegistryLocalMachine(), path.data(),
+                            kReadAccess32BitView, &service) == kStatusSuccess;
+    if (found) {
+      RegistryCloseKey(service);
+    }
+  }
+  if (!found) {
+    std::printf("Could not Find the Driver %s\n", entry.c_str());
+  }
+  return found;
+}
+
+// Whether the value, read again the way it was first read, still holds the
+// bytes of `read`: a list that another program changed meanwhile is not
+// written over. Any failure of the re-read counts as a change.
+bool StillHolds(RegistryKey key, const std::string& valueName,
+                std::span<const char> read) {
+  std::uint32_t size = 0;
+  if (RegistryQueryValue(key, valueName.c_str(), nullptr, &size) !=
+      kStatusSuccess) {
+    return false;
+  }
+  const std::uint32_t room = size;
+  const HeapBuffer again = Allocate(std::max<std::uint32_t>(room, 1));
+  return again &&
+         RegistryQueryValue(key, valueName.c_str(), again.get(), &size) ==
+             kStatusSuccess &&
+         size <= room && size == read.size() &&
+         std::equal(read.begin(), read.end(), again.get());
+}
+
+// Whether the value is still absent, asked right before it is created.
+bool StillAbsent(RegistryKey key, const std::string& valueName) {
+  std::uint32_t size = 0;
+  return RegistryQueryValue(key, valueName.c_str(), nullptr, &size) ==
+         kStatusNotFound;
+}
+
 // Writes the list that holds `entry` alone: the empty list rebuilt with it.
 void CreateValue(RegistryKey key, const std::string& keyPath,
                  const std::string& valueName, const std::string& entry) {
   std::printf("The UpperFilters Key is not Present\n");
+  if (!DriverInstalled(entry)) {
+    return;
+  }
   const auto room =
       static_cast<std::size_t>(RebuiltListSize(kEmptyList, entry.size()));
   const HeapBuffer list = Allocate(room);
@@ -82,6 +144,7 @@ void CreateValue(RegistryKey key, const std::string& keyPath,
   std::size_t built = 0;
   if (RebuildWithEntry(kEmptyList, {}, entry, {list.get(), room}, built) !=
           RebuildOutcome::Appended ||
+      !StillAbsent(key, valueName) ||
       RegistrySetValue(key, valueName.c_str(), kRegMultiSz, list.get(),
                        static_cast<std::uint32_t>(built)) != kStatusSuccess) {
     PrintValueFailure("Set", keyPath, valueName, entry);
@@ -155,7 +218,11 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
     return;  // not reached: the target has exactly the room the rebuild needs
   }
   std::printf("\n**************************\n\n");
-  if (RegistrySetValue(key.get(), valueName.c_str(), kRegMultiSz, newList.get(),
+  if (!DriverInstalled(entry)) {
+    return;
+  }
+  if (!StillHolds(key.get(), valueName, stored) ||
+      RegistrySetValue(key.get(), valueName.c_str(), kRegMultiSz, newList.get(),
                        static_cast<std::uint32_t>(built)) != kStatusSuccess) {
     PrintValueFailure("Set", keyPath, valueName, entry);
   }

@@ -27,9 +27,11 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
 // Queries the value `name` without asking for its type. With `data` null it
 // reports the value's size in `*size`; otherwise `*size` goes in as the room
 // in `data` and comes out as the bytes stored there. A successful data query
-// is a faithful one: the bytes, written back as they are, store the value
-// unchanged. Where the ANSI code page cannot hold a character of a stored
-// string, the query fails with kStatusNoUnicodeTranslation.
+// is a faithful one: the bytes, written back as they are through the narrow
+// set call, store the same entries. Where the ANSI code page cannot hold a
+// character of a stored string, or raw bytes of another type are no text
+// that converts back to itself, the query fails with
+// kStatusNoUnicodeTranslation.
 SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
                                 std::uint32_t* size);
 

@@ -80,6 +80,41 @@ LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
   return status;
 }
 
+// Whether raw bytes that the narrow set call would take as text in the
+// ANSI code page are valid text there and convert back to themselves. In a
+// multi-byte code page a lead byte may swallow the NUL after it, merging two
+// entries, and bytes that are no valid sequence become another character;
+// in a single-byte code page every byte converts.
+LONG RoundTrips(const char* data, DWORD size) {
+  if (size == 0) {
+    return ERROR_SUCCESS;
+  }
+  const int length = static_cast<int>(size);
+  const int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, data,
+                                             length, nullptr, 0);
+  if (characters <= 0) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  Buffer wide;
+  Buffer narrow;
+  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t),
+                &wide) ||
+      !Allocate(size, &narrow)) {
+    return ERROR_NOT_ENOUGH_MEMORY;
+  }
+  auto* wideText = reinterpret_cast<wchar_t*>(wide.data.get());
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, data, length, wideText,
+                          characters) != characters) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  const int back =
+      WideCharToMultiByte(CP_ACP, 0, wideText, characters, narrow.data.get(),
+                          length, nullptr, nullptr);
+  return back == length && std::memcmp(data, narrow.data.get(), size) == 0
+             ? ERROR_SUCCESS
+             : ERROR_NO_UNICODE_TRANSLATION;
+}
+
 bool SameBytes(const char* data, std::size_t size, const Buffer& stored) {
   return size == stored.size &&
          (size == 0 || std::memcmp(data, stored.data.get(), size) == 0);
@@ -98,8 +133,10 @@ LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
     return status;
   }
   if (!IsStringType(type)) {
-    return SameBytes(data, size, stored) ? ERROR_SUCCESS
-                                         : ERROR_NO_UNICODE_TRANSLATION;
+    if (!SameBytes(data, size, stored)) {
+      return ERROR_NO_UNICODE_TRANSLATION;
+    }
+    return RoundTrips(data, size);
   }
   Buffer wide;
   status = ToUtf16(data, size, &wide);

@@ -1,6 +1,7 @@
 // AddFilterEntry over the in-memory registry with fuzzed stored bytes and
-// type, injected failures, misreported sizes and a value that changes
-// between the queries; every run checked by the invariant.
+// type, injected failures, misreported sizes, another program writing
+// before any call, and a missing ksthunk driver; every run checked by the
+// invariant.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -65,7 +66,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
     scenario.failures[kOps[input.Byte() % 4]] = kStatuses[input.Byte() % 8];
   }
   if (shape & 0x08) {
-    scenario.failAllocationAt = 1 + input.Byte() % 2;
+    scenario.failAllocationAt = 1 + input.Byte() % 3;
   }
   if (shape & 0x10) {
     scenario.extraSize = input.Byte() % 16;
@@ -76,10 +77,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const std::uint32_t type = input.Byte() % 12;
   std::string bytes = input.Rest();
   if (shape & 0x40) {
-    // The value changes between the queries: the data query reads the
-    // second half, the size query reported the whole.
-    scenario.replacement = bytes.substr(bytes.size() / 2);
+    // Another program writes the value before one of the calls: the second
+    // half of the bytes, or one entry more when the input is odd-sized.
+    const std::size_t call =
+        bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]) % 10u;
+    scenario.change = invariant::Change{call};
+    if (bytes.size() % 2 == 0) {
+      scenario.change->bytes = bytes.substr(bytes.size() / 2);
+    }
   }
+  scenario.driverInstalled = (shape & 0x80) == 0;
   if (valuePresent) {
     scenario.value = fake_registry::Value{type, bytes};
   }

@@ -15,6 +15,11 @@ inline constexpr char kListingHead[] =
 inline constexpr char kListingTail[] = "\n**************************\n\n";
 inline constexpr char kPresent[] = "\n***Ksthunk already Present***\n\n";
 inline constexpr char kNotPresent[] = "The UpperFilters Key is not Present\n";
+inline constexpr char kDriverMissing[] = "Could not Find the Driver ksthunk\n";
+
+// The service key of the ksthunk driver, under HKEY_LOCAL_MACHINE.
+inline constexpr char kThunkServicePath[] =
+    "SYSTEM\\CurrentControlSet\\Services\\ksthunk";
 
 // The listing of `entries`, one line each between the rules.
 inline std::string Listing(const std::vector<std::string>& entries) {

@@ -19,7 +19,8 @@ struct State {
   std::map<Op, SystemStatus> failures;
   std::uint32_t extraSize = 0;
   std::optional<std::uint32_t> reportedSize;
-  std::optional<std::string> replacement;
+  std::map<std::size_t, std::function<void()>> changes;
+  std::map<std::size_t, SystemStatus> callFailures;
   std::uint32_t lastError = 0;
   std::vector<Call> calls;
   std::map<RegistryKey, std::string> openKeys;
@@ -36,9 +37,23 @@ State& TheState() {
 std::array<char, 1024> handleSlots;
 char rootSlot;
 
-std::optional<SystemStatus> InjectedFailure(Op op) {
-  const auto found = TheState().failures.find(op);
-  if (found == TheState().failures.end()) {
+// Records the call, lets another program change the registry first when a
+// test asks for that, and gives the failure injected for it, if any.
+std::optional<SystemStatus> Begin(Call call) {
+  State& state = TheState();
+  const std::size_t index = state.calls.size();
+  const Op op = call.op;
+  state.calls.push_back(std::move(call));
+  if (const auto change = state.changes.find(index);
+      change != state.changes.end()) {
+    change->second();
+  }
+  if (const auto failure = state.callFailures.find(index);
+      failure != state.callFailures.end()) {
+    return failure->second;
+  }
+  const auto found = state.failures.find(op);
+  if (found == state.failures.end()) {
     return std::nullopt;
   }
   return found->second;
@@ -91,8 +106,11 @@ void FailOperation(Op op, SystemStatus status) {
 }
 void ReportExtraSize(std::uint32_t extra) { TheState().extraSize = extra; }
 void ReportSize(std::uint32_t size) { TheState().reportedSize = size; }
-void ReplaceBeforeDataQuery(std::string bytes) {
-  TheState().replacement = std::move(bytes);
+void ChangeBeforeCall(std::size_t call, std::function<void()> change) {
+  TheState().changes[call] = std::move(change);
+}
+void FailCall(std::size_t call, SystemStatus status) {
+  TheState().callFailures[call] = status;
 }
 void SetLastSystemError(std::uint32_t code) { TheState().lastError = code; }
 
@@ -119,8 +137,8 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
                              std::uint32_t access, RegistryKey* key) {
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
-  state.calls.push_back(Call{Op::Open, root, path, access, {}, 0, 0, {}});
-  if (const auto failure = InjectedFailure(Op::Open)) {
+  if (const auto failure =
+          Begin(Call{Op::Open, root, path, access, {}, 0, 0, {}})) {
     return *failure;
   }
   if (root != &rootSlot) {
@@ -143,18 +161,10 @@ SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
   const Op op = data == nullptr ? Op::SizeQuery : Op::DataQuery;
-  state.calls.push_back(Call{op, key, {}, 0, name, *size, 0, {}});
-  const auto path = KeyPath(key);
-  // Another writer changes the value before the read, whatever the read
-  // then meets.
-  if (path && op == Op::DataQuery && state.replacement) {
-    if (Value* value = FindValue(*path, name)) {
-      value->bytes = *state.replacement;
-    }
-  }
-  if (const auto failure = InjectedFailure(op)) {
+  if (const auto failure = Begin(Call{op, key, {}, 0, name, *size, 0, {}})) {
     return *failure;
   }
+  const auto path = KeyPath(key);
   if (!path) {
     return kInvalidHandle;
   }
@@ -182,10 +192,8 @@ SystemStatus RegistrySetValue(RegistryKey key, const char* name,
                               std::uint32_t type, const char* data,
                               std::uint32_t size) {
   const allocation_watch::Pause bookkeeping;
-  State& state = TheState();
-  state.calls.push_back(
-      Call{Op::Set, key, {}, 0, name, size, type, std::string(data, size)});
-  if (const auto failure = InjectedFailure(Op::Set)) {
+  if (const auto failure = Begin(Call{
+          Op::Set, key, {}, 0, name, size, type, std::string(data, size)})) {
     return *failure;
   }
   const auto path = KeyPath(key);
@@ -199,7 +207,7 @@ SystemStatus RegistrySetValue(RegistryKey key, const char* name,
 void RegistryCloseKey(RegistryKey key) {
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
-  state.calls.push_back(Call{Op::Close, key, {}, 0, {}, 0, 0, {}});
+  Begin(Call{Op::Close, key, {}, 0, {}, 0, 0, {}});
   if (key == &rootSlot) {
     return;
   }

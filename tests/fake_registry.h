@@ -4,7 +4,9 @@
 // way the real registry may.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,8 +48,11 @@ void FailOperation(Op op, SystemStatus status);
 void ReportExtraSize(std::uint32_t extra);
 // The size query reports exactly `size`, whatever is stored.
 void ReportSize(std::uint32_t size);
-// The value is replaced by `bytes` just before the data query reads it.
-void ReplaceBeforeDataQuery(std::string bytes);
+// Another program at work: `change` runs right before the call numbered
+// `call` (0: the first call of the run), whatever that call is.
+void ChangeBeforeCall(std::size_t call, std::function<void()> change);
+// The call numbered `call` fails with `status`, whatever it is.
+void FailCall(std::size_t call, SystemStatus status);
 // The code that LastSystemError() returns.
 void SetLastSystemError(std::uint32_t code);
 

@@ -1,6 +1,7 @@
-// Every registry operation failing with each status, every allocation
-// failing, and the value changing under the updater, for each state the
-// value can be in; each combination checked against the one invariant.
+// Every registry operation and every single call failing with each status,
+// every allocation failing, and another program writing the value before
+// each call, for each state the value can be in; each combination checked
+// against the one invariant.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,6 +15,10 @@ namespace {
 using fake_registry::Op;
 using fake_registry::Value;
 using invariant::Scenario;
+
+// The longest run: open, size query, data query, the service key's open
+// and close, the re-read's size and data queries, the write, the close.
+constexpr std::size_t kMostCalls = 9;
 
 const std::vector<SystemStatus> kStatuses = {1, 2,    5,     6,
                                              8, 0xEA, 0x3FA, 0xFFFFFFFF};
@@ -106,9 +111,27 @@ TEST_F(FaultMatrix, FailuresInCombination) {
   }
 }
 
+// Every call of a run, the service key's open and the re-read included,
+// failing on its own while the others go through.
+TEST_F(FaultMatrix, EachCallFailingWithEachStatus) {
+  for (const State& state : ValueStates()) {
+    for (std::size_t call = 0; call < kMostCalls; ++call) {
+      for (const SystemStatus status : kStatuses) {
+        const Scenario scenario{
+            .value = state.value, .failCall = call, .failCallStatus = status};
+        if (!invariant::Contradictory(scenario)) {
+          Check(scenario, std::string(state.name) + ", call " +
+                              std::to_string(call) + " fails with " +
+                              std::to_string(status));
+        }
+      }
+    }
+  }
+}
+
 TEST_F(FaultMatrix, EachAllocationFailing) {
   for (const State& state : ValueStates()) {
-    for (const int allocation : {1, 2}) {
+    for (const int allocation : {1, 2, 3}) {
       for (const std::uint32_t lastError : {0u, 8u, 0xFFFFFFFFu}) {
         Check({.value = state.value,
                .failAllocationAt = allocation,
@@ -120,8 +143,12 @@ TEST_F(FaultMatrix, EachAllocationFailing) {
   }
 }
 
-TEST_F(FaultMatrix, TheValueChangingBetweenTheQueries) {
-  const std::vector<std::string> replacements = {
+// Another program writes the value right before each call of the run:
+// appending an entry of its own, as an installer does, or replacing the
+// list whole.
+TEST_F(FaultMatrix, AnotherProgramWritingBeforeEachCall) {
+  const std::vector<std::optional<std::string>> changes = {
+      std::nullopt,
       "",
       WellFormedList({}),
       WellFormedList({"x"}),
@@ -129,13 +156,14 @@ TEST_F(FaultMatrix, TheValueChangingBetweenTheQueries) {
       WellFormedList({"a", "b", "c", "d", "e", "f", "g"}),
       Bytes("grown\0without\0final", 19)};
   for (const State& state : ValueStates()) {
-    if (!state.value) {
-      continue;
-    }
-    for (const std::string& replacement : replacements) {
-      Check({.value = state.value, .replacement = replacement},
-            std::string(state.name) + " replaced by " +
-                std::to_string(replacement.size()) + " bytes");
+    for (std::size_t call = 0; call < kMostCalls; ++call) {
+      for (const auto& bytes : changes) {
+        Check({.value = state.value, .change = invariant::Change{call, bytes}},
+              std::string(state.name) + ", changed before call " +
+                  std::to_string(call) + " to " +
+                  (bytes ? std::to_string(bytes->size()) + " bytes"
+                         : "one entry more"));
+      }
     }
   }
 }
@@ -159,6 +187,8 @@ TEST_F(FaultMatrix, NothingFailing) {
     Check({.value = state.value}, state.name);
     Check({.keyExists = false, .value = state.value},
           std::string(state.name) + ", no key");
+    Check({.driverInstalled = false, .value = state.value},
+          std::string(state.name) + ", no ksthunk driver");
   }
 }
 

@@ -25,40 +25,43 @@ TEST_F(UpdaterTest, AppendsToOtherFiltersWithTheExactCalls) {
   EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
   EXPECT_EQ(fake_registry::GetValue(kKeyPath, kValueName)->type, 7u);
 
+  // The driver's service key is looked up read-only, and the value read
+  // again, right before the write.
   ASSERT_EQ(CallOps(),
-            (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
+            (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Open, Op::Close,
+                 Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
   const std::vector<Call>& calls = Calls();
   EXPECT_EQ(calls[0].key, RegistryLocalMachine());
   EXPECT_EQ(calls[0].path, kKeyPath);
   EXPECT_EQ(calls[0].access, 0xF023Fu);
+  EXPECT_EQ(calls[3].key, RegistryLocalMachine());
+  EXPECT_EQ(calls[3].path, kThunkServicePath);
+  EXPECT_EQ(calls[3].access, 0x20219u);
   const RegistryKey opened = calls[1].key;
   EXPECT_NE(opened, RegistryLocalMachine());
-  for (std::size_t i = 1; i < calls.size(); ++i) {
+  for (const std::size_t i : {1u, 2u, 5u, 6u, 7u, 8u}) {
     EXPECT_EQ(calls[i].key, opened) << i;
+    EXPECT_EQ(calls[i].name, i == 8 ? "" : kValueName) << i;
   }
-  EXPECT_EQ(calls[1].name, kValueName);
   EXPECT_EQ(calls[1].sizeIn, 0u);
-  EXPECT_EQ(calls[2].name, kValueName);
   EXPECT_EQ(calls[2].sizeIn, 17u);
-  EXPECT_EQ(calls[3].type, 7u);
-  EXPECT_EQ(calls[3].sizeIn, 17u + 7 + 1);
-  EXPECT_EQ(allocation_watch::Allocations(), 2);
+  EXPECT_EQ(calls[5].sizeIn, 0u);
+  EXPECT_EQ(calls[6].sizeIn, 17u);
+  EXPECT_EQ(calls[7].type, 7u);
+  EXPECT_EQ(calls[7].sizeIn, 17u + 7 + 1);
+  EXPECT_EQ(allocation_watch::Allocations(), 3);
 }
 
 TEST_F(UpdaterTest, FindsKsthunkAndWritesNothing) {
-  for (const auto& list :
-       {WellFormedList({"ksthunk"}), WellFormedList({"a", "ksthunk", "b"}),
-        WellFormedList({"a", "ksthunk"})}) {
+  const std::pair<std::string, std::string> cases[] = {
+      {WellFormedList({"ksthunk"}), "ksthunk\n"},
+      {WellFormedList({"a", "ksthunk", "b"}), "a\nksthunk\nb\n"},
+      {WellFormedList({"a", "ksthunk"}), "a\nksthunk\n"}};
+  for (const auto& [list, lines] : cases) {
     SetUp();
     Store(list);
-    std::size_t offset = 0;
-    std::string_view entry;
-    std::string expected = std::string("SUCCESS\n") + kListingHead;
-    while (NextEntry(list, offset, entry)) {
-      expected += std::string(entry) + "\n";
-    }
-    expected += std::string(kListingTail) + "SUCCESS\n" + kPresent;
-    EXPECT_EQ(Run(), expected);
+    EXPECT_EQ(Run(), "SUCCESS\n" + (kListingHead + lines) + kListingTail +
+                         "SUCCESS\n" + kPresent);
     EXPECT_EQ(Stored(), list);
     EXPECT_EQ(CallOps(),
               (Ops{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Close}));
@@ -83,9 +86,13 @@ TEST_F(UpdaterTest, AppendsAfterANameInAnotherLetterCase) {
 TEST_F(UpdaterTest, CreatesAnAbsentValueHoldingKsthunkAlone) {
   EXPECT_EQ(Run(), std::string("SUCCESS\n") + kNotPresent);
   EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
-  EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Set, Op::Close}));
-  EXPECT_EQ(Calls()[2].type, 7u);
-  EXPECT_EQ(Calls()[2].sizeIn, 9u);
+  // The driver's service key, then the value still absent, right before
+  // the write.
+  EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Open, Op::Close,
+                            Op::SizeQuery, Op::Set, Op::Close}));
+  EXPECT_EQ(Calls()[2].path, kThunkServicePath);
+  EXPECT_EQ(Calls()[5].type, 7u);
+  EXPECT_EQ(Calls()[5].sizeIn, 9u);
 }
 
 TEST_F(UpdaterTest, OnlyANotFoundSizeQueryCreatesTheValue) {
@@ -145,9 +152,10 @@ TEST_F(UpdaterTest, AnEmptyPathUsesTheRootAndClosesIt) {
   EXPECT_EQ(Run(""), "SUCCESS\n" + Listing({"x"}) + "SUCCESS\n" + kListingTail);
   EXPECT_EQ(fake_registry::GetValue("", kValueName)->bytes,
             WellFormedList({"x", "ksthunk"}));
-  EXPECT_EQ(CallOps(), (Ops{Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
-  for (const Call& call : Calls()) {
-    EXPECT_EQ(call.key, RegistryLocalMachine());
+  EXPECT_EQ(CallOps(), (Ops{Op::SizeQuery, Op::DataQuery, Op::Open, Op::Close,
+                            Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}));
+  for (const std::size_t i : {0u, 1u, 2u, 4u, 5u, 6u, 7u}) {
+    EXPECT_EQ(Calls()[i].key, RegistryLocalMachine()) << i;
   }
 }
 
@@ -171,14 +179,19 @@ TEST_F(UpdaterTest, AFailedReadNeverLeadsToAWrite) {
 TEST_F(UpdaterTest, AValueThatGrewBetweenTheQueriesIsLeftAlone) {
   Store(kTwoFilters);
   const std::string grown = WellFormedList({"filter1", "filter2", "filter3"});
-  fake_registry::ReplaceBeforeDataQuery(grown);
+  fake_registry::ChangeBeforeCall(2, [&grown] {
+    fake_registry::PutValue(kKeyPath, kValueName, kRegMultiSz, grown);
+  });
   EXPECT_EQ(Run(), "SUCCESS\n" + ReadFailure());
   EXPECT_EQ(Stored(), grown);
 }
 
 TEST_F(UpdaterTest, AValueThatShrankIsRebuiltFromWhatWasStored) {
   Store(kTwoFilters);
-  fake_registry::ReplaceBeforeDataQuery(WellFormedList({"f"}));
+  fake_registry::ChangeBeforeCall(2, [] {
+    fake_registry::PutValue(kKeyPath, kValueName, kRegMultiSz,
+                            WellFormedList({"f"}));
+  });
   EXPECT_EQ(Run(), "SUCCESS\n" + Listing({"f"}) + "SUCCESS\n" + kListingTail);
   EXPECT_EQ(Stored(), WellFormedList({"f", "ksthunk"}));
 }
@@ -188,7 +201,7 @@ TEST_F(UpdaterTest, ASizeQueryReportingMoreRoomUsesTheBytesStored) {
   fake_registry::ReportExtraSize(9);
   EXPECT_EQ(Run(), kAppendedOutput);
   EXPECT_EQ(Calls()[2].sizeIn, 17u + 9);
-  EXPECT_EQ(Calls()[3].sizeIn, 17u + 8);
+  EXPECT_EQ(Calls()[7].sizeIn, 17u + 8);
 }
 
 TEST_F(UpdaterTest, AllocationFailuresStopBeforeAnyWrite) {
@@ -204,7 +217,8 @@ TEST_F(UpdaterTest, AllocationFailuresStopBeforeAnyWrite) {
   EXPECT_EQ(Run(kKeyPath, 1),
             std::string("SUCCESS\n") + kNotPresent + "ERROR 0x8\n");
   EXPECT_EQ(Stored(), "<absent>");
-  EXPECT_EQ(CallOps(), (Ops{Op::Open, Op::SizeQuery, Op::Close}));
+  EXPECT_EQ(CallOps(),
+            (Ops{Op::Open, Op::SizeQuery, Op::Open, Op::Close, Op::Close}));
 }
 
 TEST_F(UpdaterTest, ASizeNearFourGibibytesIsAnAllocationFailure) {
@@ -220,15 +234,17 @@ TEST_F(UpdaterTest, MakesTheFewestRegistryCallsOnEachPath) {
     const Ops ops = CallOps();
     return std::count(ops.begin(), ops.end(), op);
   };
-  // Append: one each of open, size query, data query, set and close.
+  // Append: the key and the driver's service key opened and closed, the
+  // value read twice (the second time right before the write), one write.
   Store(kTwoFilters);
   Run();
-  EXPECT_EQ(Calls().size(), 5u);
-  for (const Op op :
-       {Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set, Op::Close}) {
-    EXPECT_EQ(count(op), 1) << static_cast<int>(op);
-  }
-  // Present: the same without the set.
+  EXPECT_EQ(Calls().size(), 9u);
+  EXPECT_EQ(count(Op::Open), 2);
+  EXPECT_EQ(count(Op::Close), 2);
+  EXPECT_EQ(count(Op::SizeQuery), 2);
+  EXPECT_EQ(count(Op::DataQuery), 2);
+  EXPECT_EQ(count(Op::Set), 1);
+  // Present: open, one read, close.
   SetUp();
   Store(WellFormedList({"ksthunk"}));
   Run();
@@ -237,8 +253,23 @@ TEST_F(UpdaterTest, MakesTheFewestRegistryCallsOnEachPath) {
   // Create: no data query.
   SetUp();
   Run();
-  EXPECT_EQ(Calls().size(), 4u);
+  EXPECT_EQ(Calls().size(), 7u);
   EXPECT_EQ(count(Op::DataQuery), 0);
+}
+
+// Without the driver's service key, neither the append nor the create
+// writes; a list that holds ksthunk already is listed as ever.
+TEST_F(UpdaterTest, WritesNothingWhenTheDriverIsNotInstalled) {
+  fake_registry::Reset();
+  fake_registry::AddKey(kKeyPath);
+  EXPECT_EQ(Run(), std::string("SUCCESS\n") + kNotPresent +
+                       "Could not Find the Driver ksthunk\n");
+  EXPECT_EQ(Stored(), "<absent>");
+  Store(kTwoFilters);
+  EXPECT_EQ(Run(), kAppendedOutput + "Could not Find the Driver ksthunk\n");
+  EXPECT_EQ(Stored(), kTwoFilters);
+  Store(WellFormedList({"ksthunk"}));
+  EXPECT_EQ(Run(), "SUCCESS\n" + Listing({"ksthunk"}) + "SUCCESS\n" + kPresent);
 }
 
 }  // namespace

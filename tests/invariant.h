@@ -1,11 +1,15 @@
-// The one rule every run of AddFilterEntry must keep, whatever failed:
-// the stored value is either exactly what it was, or exactly the old
-// entries in stored order followed by ksthunk (ksthunk alone when there was
-// no value), well formed; every key opened is closed once and every block
-// taken is freed once; and standard output is what the failure table gives
-// for the path the run took.
+// The one rule every run of AddFilterEntry must keep, whatever failed and
+// whatever another program wrote meanwhile: the stored value is either what
+// the world left there, or exactly the entries that were read in stored
+// order followed by ksthunk (ksthunk alone when there was no value), well
+// formed; a change that another program made before the updater's last
+// check is never written over, and no entry stored before the read goes
+// missing; every key opened is closed once and every block taken is freed
+// once; and the registry calls and standard output are those of the path
+// the run took.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -16,15 +20,27 @@
 
 namespace invariant {
 
+// Another program writing the value: right before the registry call
+// numbered `beforeCall`, it replaces the value by `bytes`, or, without
+// bytes, appends the entry "writer" to the list (creating it if absent), as
+// a driver installer does.
+struct Change {
+  std::size_t beforeCall = 0;
+  std::optional<std::string> bytes = {};
+};
+
 // What a run meets: the key and value as stored, and what goes wrong.
 struct Scenario {
   bool keyExists = true;
+  bool driverInstalled = true;                     // ksthunk's service key
   std::optional<fake_registry::Value> value = {};  // nothing: absent
   std::map<fake_registry::Op, SystemStatus> failures = {};
+  std::optional<std::size_t> failCall = {};        // this call fails ...
+  SystemStatus failCallStatus = 5;                 // ... with this status
   int failAllocationAt = 0;                        // 1: the first allocation
   std::uint32_t extraSize = 0;                     // size query over-reports
   std::optional<std::uint32_t> reportedSize = {};  // size query reports this
-  std::optional<std::string> replacement = {};     // changes between queries
+  std::optional<Change> change = {};
   std::uint32_t lastError = 8;
 };
 
@@ -33,9 +49,10 @@ struct Observed {
   std::optional<fake_registry::Value> after;
 };
 
-// Whether the scenario has the registry answer "not found" (2) to the size
-// query of a value it stores. The updater believes that answer and creates
-// the value, so such a scenario is the absent state, not a fault to check.
+// Whether the scenario has the registry answer "not found" (2) to a size
+// query while a value is stored. The updater believes that answer and
+// creates the value, so such a scenario is the absent state, not a fault
+// to check.
 bool Contradictory(const Scenario& scenario);
 
 // Sets up the in-memory registry for `scenario`, runs the updater on it and

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,10 @@ Outcome RunWith(const fake_platform::Answers& answers) {
 
 class StartupTest : public testing::Test {
  protected:
-  void SetUp() override { fake_registry::Reset(); }
+  void SetUp() override {
+    fake_registry::Reset();
+    fake_registry::AddKey(kThunkServicePath);
+  }
   void TearDown() override { EXPECT_EQ(fake_registry::OpenHandleCount(), 0); }
 
   static void ExpectRegistryUntouched() {
@@ -117,9 +121,8 @@ TEST_F(StartupTest, ThePassingChecksHandTheFixedTargetToTheUpdaterOnce) {
   EXPECT_EQ(outcome.output.substr(0, 8), "SUCCESS\n");
 
   using fake_registry::Op;
-  ASSERT_EQ(fake_registry::CallOps(),
-            (std::vector<Op>{Op::Open, Op::SizeQuery, Op::DataQuery, Op::Set,
-                             Op::Close}));
+  const auto ops = fake_registry::CallOps();
+  EXPECT_EQ(std::count(ops.begin(), ops.end(), Op::Set), 1);
   EXPECT_EQ(fake_registry::Calls()[0].path, kClassKey);
   EXPECT_EQ(fake_registry::Calls()[1].name, "UpperFilters");
   EXPECT_EQ(fake_registry::GetValue(kClassKey, "UpperFilters")->bytes,

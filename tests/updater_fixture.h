@@ -30,6 +30,7 @@ class UpdaterTest : public testing::Test {
   void SetUp() override {
     fake_registry::Reset();
     fake_registry::AddKey(kKeyPath);
+    fake_registry::AddKey(kThunkServicePath);
   }
 
   // Every run must leave no key open and no block unreleased.
