@@ -1,7 +1,10 @@
-// What the updater prints, for the tests to compare its output with: the
-// fixed texts once, and the lines built from the arguments.
+// What the program prints, for the tests to compare its output with: the
+// fixed texts once, and the lines built from the arguments. The end-to-end
+// tests read the "inline constexpr char" lines of this file too
+// (tests/e2e/expected.py): keep each such constant plain string literals.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,13 @@ inline constexpr char kListingTail[] = "\n**************************\n\n";
 inline constexpr char kPresent[] = "\n***Ksthunk already Present***\n\n";
 inline constexpr char kNotPresent[] = "The UpperFilters Key is not Present\n";
 inline constexpr char kDriverMissing[] = "Could not Find the Driver ksthunk\n";
+inline constexpr char kOldWindows[] = "OS Not supported\n";
+inline constexpr char kNot64Bit[] = "This is not a 64 bits Operating System\n";
+// The failure to read ("Read") or write ("Set") the value UpperFilters under
+// a key path, when the entry is ksthunk.
+inline constexpr char kValueFailureFormat[] =
+    "Could not %s the Value SubKey %s Value UpperFilters New Value ksthunk "
+    "size 14\n";
 
 // The service key of the ksthunk driver, under HKEY_LOCAL_MACHINE.
 inline constexpr char kThunkServicePath[] =
@@ -30,10 +40,13 @@ inline std::string Listing(const std::vector<std::string>& entries) {
   return text + kListingTail;
 }
 
-// The failure of reading ("Read") or writing ("Set") the value UpperFilters
-// under `path` when the entry is ksthunk.
 inline std::string ValueFailure(const std::string& verb,
                                 const std::string& path) {
-  return "Could not " + verb + " the Value SubKey " + path +
-         " Value UpperFilters New Value ksthunk size 14\n";
+  const int length = std::snprintf(nullptr, 0, kValueFailureFormat,
+                                   verb.c_str(), path.c_str());
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  std::snprintf(text.data(), text.size(), kValueFailureFormat, verb.c_str(),
+                path.c_str());
+  text.pop_back();
+  return text;
 }

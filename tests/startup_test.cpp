@@ -49,7 +49,7 @@ class StartupTest : public testing::Test {
 TEST_F(StartupTest, AnOldWindowsIsRefusedBeforeTheWow64Test) {
   const Outcome outcome =
       RunWith({.versionSupported = false, .underWow64 = false});
-  EXPECT_EQ(outcome.output, "OS Not supported\n");
+  EXPECT_EQ(outcome.output, kOldWindows);
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(fake_platform::Probes(), Probes{"version 6.0.0.0"});
   ExpectRegistryUntouched();
@@ -61,7 +61,7 @@ TEST_F(StartupTest, WithoutWow64TheProgramRefusesToGoOn) {
         fake_platform::Answers{.hasIsWow64Process = false}}) {
     SetUp();
     const Outcome outcome = RunWith(answers);
-    EXPECT_EQ(outcome.output, "This is not a 64 bits Operating System\n");
+    EXPECT_EQ(outcome.output, kNot64Bit);
     EXPECT_EQ(outcome.status, 1);
     ExpectRegistryUntouched();
   }

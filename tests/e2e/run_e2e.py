@@ -15,23 +15,16 @@ import shutil
 import subprocess
 import sys
 
-from wine_env import wine_env
+from expected import (DRIVER_MISSING, LISTING_HEAD, LISTING_TAIL, NOT_64_BIT,
+                      NOT_PRESENT, OLD_WINDOWS, PRESENT, READ_FAILURE, SUCCESS, THUNK_SERVICE)
+from wine_env import seed_windows, wine_env
 
-RULE = "*" * 26
-LISTING_HEAD = f"\n{RULE}\nCurrent VALUES\n{RULE}\n\n"
-LISTING_TAIL = f"\n{RULE}\n\n"
-PRESENT = "\n***Ksthunk already Present***\n\n"
-NOT_PRESENT = "The UpperFilters Key is not Present\n"
-NOT_64_BIT = "This is not a 64 bits Operating System\n"
-OLD_WINDOWS = "OS Not supported\n"
-CLASS_KEY = ("SYSTEM\\CurrentControlSet\\Control\\Class\\"
-             "{4D36E96C-E325-11CE-BFC1-08002BE10318}")
-READ_FAILURE = (f"Could not Read the Value SubKey {CLASS_KEY} Value UpperFilters "
-                "New Value ksthunk size 14\n")
 REG_MULTI_SZ = 7
-# Wine takes a program's ANSI code page from LC_ALL.
+# Wine takes a program's ANSI code page from LC_ALL; a locale without a
+# legacy code page gets UTF-8 (65001), as Windows gives every program when
+# its "use Unicode UTF-8" option is on.
 CODE_PAGES = {"cp1252": "C.UTF-8", "cp1251": "ru_RU.UTF-8",
-              "cp932": "ja_JP.UTF-8", "cp936": "zh_CN.UTF-8"}
+              "cp932": "ja_JP.UTF-8", "cp936": "zh_CN.UTF-8", "utf-8": "hi_IN.UTF-8"}
 
 
 def multi_sz(*entries):
@@ -43,16 +36,16 @@ def listing(*entries):
 
 
 def appended(*entries):
-    return "SUCCESS\n" + listing(*entries) + "SUCCESS\n" + LISTING_TAIL
+    return SUCCESS + listing(*entries) + SUCCESS + LISTING_TAIL
 
 
 def present(*entries):
-    return "SUCCESS\n" + listing(*entries) + "SUCCESS\n" + PRESENT
+    return SUCCESS + listing(*entries) + SUCCESS + PRESENT
 
 
 def utf16_multi_sz(*entries):
     """A list as the registry stores it, in UTF-16."""
-    return "".join(e + "\0" for e in entries).encode("utf-16-le") + b"\0\0"
+    return "".join(e + "\0" for e in entries).encode("utf-16-le", "surrogatepass") + b"\0\0"
 
 
 def console(text, code_page="latin-1"):
@@ -92,6 +85,7 @@ def prepare(work):
         shutil.rmtree(path, ignore_errors=True)
         prefix = Prefix(path, arch)
         result = prefix.wine("wineboot", "--init")
+        seed_windows(prefix.env)
         prefix.stop()
         if result.returncode != 0 or not os.path.isdir(os.path.join(path, "drive_c")):
             sys.exit(f"cannot create the {arch} prefix: {result.stderr.decode(errors='replace')}")
@@ -114,6 +108,13 @@ class Case:
 
     def create_key(self):
         self.prefix.helper(self.helper, "create-key")
+
+    def remove_thunk_driver(self):
+        """Takes away the ksthunk driver's service key that the prefix was
+        seeded with, as on a Windows that lacks the driver."""
+        result = self.prefix.wine("reg", "delete", "HKLM\\" + THUNK_SERVICE, "/f")
+        if result.returncode != 0:
+            sys.exit("cannot remove the ksthunk service key")
 
     def deny_access(self):
         """The next run of the exe finds the key's access list empty. Wine
@@ -235,7 +236,7 @@ def case_access_denied(c):
 
 def case_value_absent(c):
     c.create_key()
-    c.run(expect_output="SUCCESS\n" + NOT_PRESENT, expect_status=0)
+    c.run(expect_output=SUCCESS + NOT_PRESENT, expect_status=0)
     c.expect_stored(b"ksthunk\0\0")
 
 
@@ -281,19 +282,30 @@ def case_windows_xp(c):
 
 
 # Per code page, entries that it cannot hold and entries that it can, as
-# UTF-16 in the registry.
+# UTF-16 in the registry. UTF-8 holds every character but an unpaired
+# surrogate.
 OUTSIDE_CODE_PAGE = {"cp1252": ("MSTEE", "\u0416flt"), "cp1251": ("MSTEE", "caf\u00e9"),
-                     "cp932": ("na\u00efve",), "cp936": ("MSTEE", "flt\U0001F600")}
+                     "cp932": ("na\u00efve",), "cp936": ("MSTEE", "flt\U0001F600"),
+                     "utf-8": ("MSTEE", "flt\ud800")}
 INSIDE_CODE_PAGE = {"cp1252": ("MSTEE", "caf\u00e9"), "cp1251": ("MSTEE", "\u0416flt"),
                     "cp932": ("\u30d5\u30a3\u30eb\u30bf", "MSTEE"),
-                    "cp936": ("MSTEE", "\u4e2d\u6587")}
+                    "cp936": ("MSTEE", "\u4e2d\u6587"),
+                    "utf-8": ("MSTEE", "\u0416flt", "\u4e2d\U0001F600")}
+# Raw bytes of a type other than a string that are no valid text in a
+# multi-byte code page (a lead byte before a NUL; 0xFF in UTF-8), and bytes
+# that are, as (code page, type, bytes, the entries they hold).
+REG_BINARY, REG_DWORD = 3, 4
+NOT_TEXT = [("cp932", REG_BINARY, b"\x81\0\0"), ("cp932", REG_BINARY, b"\x81\0b\0\0"),
+            ("cp936", REG_DWORD, b"\xb0\0\0\0"), ("utf-8", REG_BINARY, b"\xff\0\0")]
+TEXT = [("cp932", REG_BINARY, b"\x83\x74\x83\x42\0\0", ("\u30d5\u30a3",)),
+        ("utf-8", REG_BINARY, b"foo\0bar\0\0", ("foo", "bar"))]
 
 
 def case_outside_code_page(c):
     """An entry that the narrow read would rename is refused, not rewritten."""
     for code_page, entries in OUTSIDE_CODE_PAGE.items():
         c.seed(utf16_multi_sz(*entries), command="seed-wide")
-        c.run(expect_output="SUCCESS\n" + READ_FAILURE, expect_status=0,
+        c.run(expect_output=SUCCESS + READ_FAILURE, expect_status=0,
               code_page=code_page)
         c.expect_stored(utf16_multi_sz(*entries), command="dump-wide")
 
@@ -303,6 +315,42 @@ def case_inside_code_page(c):
         c.seed(utf16_multi_sz(*entries), command="seed-wide")
         c.run(expect_output=appended(*entries), expect_status=0, code_page=code_page)
         c.expect_stored(utf16_multi_sz(*entries, "ksthunk"), command="dump-wide")
+
+
+def case_raw_bytes_not_text(c):
+    """Raw bytes that the narrow write would merge or rename are refused."""
+    for code_page, kind, data in NOT_TEXT:
+        c.seed(data, kind, command="seed-wide")
+        c.run(expect_output=SUCCESS + READ_FAILURE, expect_status=0, code_page=code_page)
+        c.expect_stored(f"{kind} {data.hex()}", command="dump-wide")
+
+
+def case_raw_bytes_text(c):
+    for code_page, kind, data, entries in TEXT:
+        c.seed(data, kind, command="seed-wide")
+        c.run(expect_output=appended(*entries), expect_status=0, code_page=code_page)
+        c.expect_stored(utf16_multi_sz(*entries, "ksthunk"), command="dump-wide")
+
+
+def case_no_driver_append(c):
+    c.remove_thunk_driver()
+    c.seed(TWO)
+    c.run(expect_output=appended("filter1", "filter2") + DRIVER_MISSING, expect_status=0)
+    c.expect_stored(TWO)
+
+
+def case_no_driver_create(c):
+    c.remove_thunk_driver()
+    c.create_key()
+    c.run(expect_output=SUCCESS + NOT_PRESENT + DRIVER_MISSING, expect_status=0)
+    c.expect_stored("absent")
+
+
+def case_no_driver_present(c):
+    c.remove_thunk_driver()
+    c.seed(multi_sz("filter1", "ksthunk"))
+    c.run(expect_output=present("filter1", "ksthunk"), expect_status=0)
+    c.expect_stored(multi_sz("filter1", "ksthunk"))
 
 
 CASES = {
@@ -330,6 +378,11 @@ CASES = {
     "hostile-one-mebibyte": (hostile(one_mebibyte_list(), REG_MULTI_SZ), "win64"),
     "outside-code-page": (case_outside_code_page, "win64"),
     "inside-code-page": (case_inside_code_page, "win64"),
+    "raw-bytes-not-text": (case_raw_bytes_not_text, "win64"),
+    "raw-bytes-text": (case_raw_bytes_text, "win64"),
+    "no-driver-append": (case_no_driver_append, "win64"),
+    "no-driver-create": (case_no_driver_create, "win64"),
+    "no-driver-present": (case_no_driver_present, "win64"),
 }
 
 

@@ -21,7 +21,7 @@ import sys
 import tempfile
 import time
 
-from wine_env import wine_env
+from wine_env import seed_windows, wine_env
 
 TWO_FILTERS = b"filter1\0filter2\0\0".hex()
 WARM_UP = 3
@@ -52,6 +52,7 @@ def main(exe, empty, advapi32, helper, rounds=15):
     try:
         subprocess.run(["wineserver", "-p"], check=True, **quiet)
         wine("wineboot", "--init")
+        seed_windows(env)
         keeper = subprocess.Popen(["wine", "cmd.exe"], env=env, stdin=subprocess.PIPE,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         kinds = ("append path", "present path", "empty program", "empty+advapi32")

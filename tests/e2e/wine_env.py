@@ -1,8 +1,16 @@
-"""The project's Wine environment, read from cmake/wine-env.sh."""
+"""The project's Wine environment, read from cmake/wine-env.sh, and the
+seeding of a prefix as a Windows installation (cmake/seed-windows.sh)."""
 import os
+import subprocess
 
-ENV_SCRIPT = os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                          "..", "..", "cmake", "wine-env.sh")
+CMAKE_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "cmake")
+ENV_SCRIPT = os.path.join(CMAKE_DIR, "wine-env.sh")
+SEED_SCRIPT = os.path.join(CMAKE_DIR, "seed-windows.sh")
+
+
+def seed_windows(env):
+    """Gives the prefix of `env` what Windows holds and Wine lacks."""
+    subprocess.run(["sh", SEED_SCRIPT], env=env, check=True, timeout=300)
 
 
 def wine_env(prefix, **settings):

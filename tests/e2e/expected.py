@@ -1,0 +1,36 @@
+"""The program's texts as the tests expect them, read from the one place
+that holds them, tests/expected_output.h, and the class key from
+app/startup.h: each "inline constexpr" constant made of string literals."""
+import os
+import re
+
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+CONSTANT = re.compile(r'inline constexpr [\w:]+ (k\w+)(?:\[\])? =\s*((?:"(?:[^"\\]|\\.)*"\s*)+);')
+LITERAL = re.compile(r'"((?:[^"\\]|\\.)*)"')
+ESCAPES = {"n": "\n", "\\": "\\", '"': '"', "'": "'"}
+
+
+def _unescape(literal):
+    return re.sub(r"\\(.)", lambda m: ESCAPES[m.group(1)], literal)
+
+
+def _constants(relative_path):
+    with open(os.path.join(ROOT, relative_path)) as header:
+        text = header.read()
+    return {name: "".join(_unescape(part) for part in LITERAL.findall(body))
+            for name, body in CONSTANT.findall(text)}
+
+
+_TEXTS = _constants("tests/expected_output.h")
+SUCCESS = _TEXTS["kSuccess"]
+LISTING_HEAD = _TEXTS["kListingHead"]
+LISTING_TAIL = _TEXTS["kListingTail"]
+PRESENT = _TEXTS["kPresent"]
+NOT_PRESENT = _TEXTS["kNotPresent"]
+DRIVER_MISSING = _TEXTS["kDriverMissing"]
+OLD_WINDOWS = _TEXTS["kOldWindows"]
+NOT_64_BIT = _TEXTS["kNot64Bit"]
+THUNK_SERVICE = _TEXTS["kThunkServicePath"]
+CLASS_KEY = _constants("app/startup.h")["kClassKeyPath"]
+READ_FAILURE = _TEXTS["kValueFailureFormat"] % ("Read", CLASS_KEY)
+SET_FAILURE = _TEXTS["kValueFailureFormat"] % ("Set", CLASS_KEY)
