@@ -3,8 +3,9 @@
 editing while it runs: race_writer.exe appends an entry of its own every
 INTERVAL milliseconds (and drops ksthunk, so that every run has something to
 write) while the exe runs RUNS times in the same prefix. Prints the runs
-that wrote, that refused to write ("Could not Set"), that found ksthunk in
-place, and how many of the writer's entries the final list lacks. A
+that wrote, that refused to write ("Could not Set"), that could not read,
+that found ksthunk in place, and how many of the writer's entries the final
+list lacks. A
 measurement, not a test: it passes or fails nothing.
 
     race.py --exe EXE --helper REGVALUE --writer RACE_WRITER [--runs N] [--interval MS]
@@ -31,6 +32,8 @@ def classify(output):
     text = output.replace(b"\r\n", b"\n")
     if b"Could not Set" in text:
         return "refused"
+    if b"Could not Read" in text:
+        return "unread"
     if text.endswith(PRESENT.encode()):
         return "present"
     if text.endswith(LISTING_TAIL.encode()):
@@ -50,7 +53,7 @@ def main():
     prefix = tempfile.mkdtemp(prefix="ksthunk-filter-race.")
     env = wine_env(prefix, WINEARCH="win64")
     quiet = dict(env=env, stdin=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    counts = {"wrote": 0, "refused": 0, "present": 0, "other": 0}
+    counts = {"wrote": 0, "refused": 0, "unread": 0, "present": 0, "other": 0}
     try:
         subprocess.run(["wineserver", "-p"], check=True, **quiet)
         subprocess.run(["wine", "wineboot", "--init"], stdout=subprocess.DEVNULL, **quiet)
@@ -80,7 +83,8 @@ def main():
         subprocess.run(["wineserver", "-w"], **quiet)
         shutil.rmtree(prefix, ignore_errors=True)
     print(f"{args.runs} runs against a writer every {args.interval} ms: "
-          f"{counts['wrote']} wrote, {counts['refused']} refused, "
+          f"{counts['wrote']} wrote, {counts['refused']} refused to write, "
+          f"{counts['unread']} could not read (the list grew between the queries), "
           f"{counts['present']} found ksthunk, {counts['other']} other; "
           f"the writer appended {appended} entries, {appended - kept} lost")
     return 0

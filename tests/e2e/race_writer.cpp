@@ -18,20 +18,22 @@ namespace {
 
 constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 
-std::vector<std::wstring> ReadEntries(HKEY key) {
+// The list's entries; false when the read failed (the list grew between
+// the two queries), so that a failed read is never written back.
+bool ReadEntries(HKEY key, std::vector<std::wstring>& entries) {
   DWORD size = 0;
-  std::vector<std::wstring> entries;
   if (RegQueryValueExW(key, L"UpperFilters", nullptr, nullptr, nullptr,
                        &size) != ERROR_SUCCESS) {
-    return entries;
+    return false;
   }
   std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
   if (RegQueryValueExW(key, L"UpperFilters", nullptr, nullptr,
                        reinterpret_cast<BYTE*>(data.data()),
                        &size) != ERROR_SUCCESS) {
-    return entries;
+    return false;
   }
   data.resize(size / sizeof(wchar_t));
+  entries.clear();
   std::size_t start = 0;
   while (start < data.size()) {
     const std::size_t end = data.find(L'\0', start);
@@ -45,7 +47,7 @@ std::vector<std::wstring> ReadEntries(HKEY key) {
     }
     start = end + 1;
   }
-  return entries;
+  return true;
 }
 
 void WriteEntries(HKEY key, const std::vector<std::wstring>& entries) {
@@ -77,8 +79,12 @@ int main(int argc, char** argv) {
   }
   unsigned appended = 0;
   while (GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES) {
+    std::vector<std::wstring> entries;
+    if (!ReadEntries(key, entries)) {
+      continue;
+    }
     std::vector<std::wstring> kept;
-    for (const std::wstring& entry : ReadEntries(key)) {
+    for (const std::wstring& entry : entries) {
       if (entry != L"ksthunk") {
         kept.push_back(entry);
       }

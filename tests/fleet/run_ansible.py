@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Runs the real ksthunk-filter.exe under Wine through Ansible, with the
-playbook's changed_when and failed_when, once per outcome, and checks what
-Ansible reports: ok where ksthunk was in place, changed where it was added
-or the value created, failed where the key is missing or access is denied.
+playbook's changed_when and failed_when, once per outcome of the shared
+table (outcomes.py), and checks that Ansible reports ok, changed or failed
+as the table says.
 
-    run_outcomes.py --exe EXE --helper REGVALUE --work DIR
+    run_ansible.py --exe EXE --helper REGVALUE --work DIR
 """
 import argparse
 import json
@@ -12,18 +12,10 @@ import os
 import subprocess
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e"))
-from run_e2e import TWO, Case, multi_sz  # noqa: E402
+from outcomes import OUTCOMES
+from run_e2e import Case
 
 PLAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "local-play.yml")
-
-OUTCOMES = [
-    ("in-place", lambda c: c.seed(multi_sz("filter1", "ksthunk")), "ok"),
-    ("changed", lambda c: c.seed(TWO), "changed"),
-    ("created", lambda c: c.create_key(), "changed"),
-    ("key-missing", lambda c: None, "failed"),
-    ("access-denied", lambda c: (c.seed(TWO), c.deny_access()), "failed"),
-]
 
 
 def reported(stats):
@@ -39,7 +31,7 @@ def main():
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
     failures = 0
-    for name, set_up, expected in OUTCOMES:
+    for name, (set_up, _, expected, _) in OUTCOMES.items():
         case = Case(args, f"ansible-{name}")
         set_up(case)
         env = dict(case.prefix.env, ANSIBLE_STDOUT_CALLBACK="json",
