@@ -4,7 +4,7 @@
 # (SHA-256) using osslsigncode, timestamped by the RFC 3161 server at
 # KSF_SIGN_TIMESTAMP_URL when that is set, and records the unsigned file's
 # SHA-256 in SHA256SUMS.unsigned. Without them the release stays unsigned.
-# Then writes SHA256SUMS. Any failure stops the release before a ZIP exists.
+# Then writes SHA256SUMS over every file of the release. Any failure stops the release before a ZIP exists.
 set(package_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(exe "${package_dir}/ksthunk-filter.exe")
 if(NOT EXISTS "${exe}")
@@ -16,14 +16,16 @@ file(REMOVE "${package_dir}/SHA256SUMS.unsigned")
 # none looking like its own.
 file(REMOVE "${CPACK_PACKAGE_DIRECTORY}/${CPACK_PACKAGE_FILE_NAME}.zip")
 
+# Sums over every file of the release, in every folder, but their own.
 function(write_sums)
+  file(REMOVE "${package_dir}/SHA256SUMS")
+  file(GLOB_RECURSE names LIST_DIRECTORIES false RELATIVE "${package_dir}"
+       "${package_dir}/*")
+  list(SORT names)
   set(sums "")
-  foreach(name ksthunk-filter.exe README.md LICENSE THIRD-PARTY-NOTICES.txt
-               SHA256SUMS.unsigned)
-    if(EXISTS "${package_dir}/${name}")
-      file(SHA256 "${package_dir}/${name}" sum)
-      string(APPEND sums "${sum}  ${name}\n")
-    endif()
+  foreach(name IN LISTS names)
+    file(SHA256 "${package_dir}/${name}" sum)
+    string(APPEND sums "${sum}  ${name}\n")
   endforeach()
   file(WRITE "${package_dir}/SHA256SUMS" "${sums}")
 endfunction()

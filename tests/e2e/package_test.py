@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Makes the release ZIP with CPack, unpacks it, checks its SHA256SUMS and
+"""Makes the release ZIP with CPack, unpacks it, checks its contents (the
+guide, every recipe, the build information), its SHA256SUMS and
 runs the unpacked ksthunk-filter.exe under Wine in a throwaway copy of the
 end-to-end template prefix. Before that, a plain install: it writes no sums,
 and neither it nor the release removes a file outside what they make.
@@ -18,8 +19,20 @@ import zipfile
 from run_e2e import console
 from wine_env import wine_env
 
-EXPECTED_FILES = {"ksthunk-filter.exe", "README.md", "LICENSE",
-                  "THIRD-PARTY-NOTICES.txt", "SHA256SUMS"}
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+# The release: the exe, its papers, the guide and every recipe, what built
+# it, and the sums over all of it. A plain install has neither of the last
+# two.
+TOP = {"ksthunk-filter.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt"}
+RECIPES = {os.path.relpath(os.path.join(folder, name), ROOT)
+           for top in ("docs", "deploy")
+           for folder, _, names in os.walk(os.path.join(ROOT, top)) for name in names}
+EXPECTED_FILES = TOP | RECIPES | {"BUILD-INFO.txt", "SHA256SUMS"}
+
+
+def files_below(root):
+    return {os.path.relpath(os.path.join(folder, name), root)
+            for folder, _, names in os.walk(root) for name in names}
 
 
 def plain_install(cpack, build_dir, scratch, failures):
@@ -33,8 +46,8 @@ def plain_install(cpack, build_dir, scratch, failures):
     cmake = os.path.join(os.path.dirname(cpack), "cmake")
     subprocess.run([cmake, "--install", build_dir, "--prefix", prefix],
                    check=True, capture_output=True)
-    if set(os.listdir(prefix)) != EXPECTED_FILES - {"SHA256SUMS"}:
-        failures.append(f"a plain install made {sorted(os.listdir(prefix))}")
+    if files_below(prefix) != TOP | RECIPES:
+        failures.append(f"a plain install made {sorted(files_below(prefix))}")
     return stranger
 
 
@@ -52,8 +65,14 @@ def main(cpack, build_dir, work):
             archive.extractall(unpacked)
         (top,) = os.listdir(unpacked)
         root = os.path.join(unpacked, top)
-        if set(os.listdir(root)) != EXPECTED_FILES:
-            failures.append(f"package holds {sorted(os.listdir(root))}")
+        if files_below(root) != EXPECTED_FILES:
+            failures.append(f"package holds {sorted(files_below(root))}")
+        wrapper = open(os.path.join(root, "deploy", "windows", "ksthunk-filter-run.cmd"), "rb").read()
+        if wrapper.count(b"\n") != wrapper.count(b"\r\n"):
+            failures.append("the wrapper in the package has LF-only line ends")
+        build_info = open(os.path.join(root, "BUILD-INFO.txt")).read()
+        if "g++-mingw-w64-i686-win32=" not in build_info or "Commit: " not in build_info:
+            failures.append(f"BUILD-INFO.txt lacks the compiler or the commit:\n{build_info}")
         if not os.path.exists(stranger):
             failures.append("the install or the release removed a file not its own")
         summed = set()

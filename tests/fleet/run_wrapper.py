@@ -16,7 +16,7 @@ import re
 import shutil
 import sys
 
-from outcomes import HOSTILE, OUTCOMES, WRAPPER, wrapper_outcomes
+from outcomes import HOSTILE, OUTCOMES, ROOT, WRAPPER, wrapper_outcomes
 from run_e2e import Case, console, multi_sz
 
 APP = "C:\\ksthunk-filter"
@@ -96,6 +96,18 @@ def check(name, args, table):
     return status
 
 
+def guide_matches(table):
+    """Whether the administrators' guide gives every outcome the wrapper's
+    exit code and event ID."""
+    with open(os.path.join(ROOT, "docs", "administrators.md")) as guide:
+        rows = re.findall(r"^\| `([\w-]+)` \| (\d+) \| (\d+) \| (\w+) \|", guide.read(), re.M)
+    listed = {name: (int(code), int(event), level.upper()) for name, code, event, level in rows}
+    if listed != table:
+        print(f"FAIL: the guide's return codes {listed} differ from the wrapper's {table}")
+        return False
+    return True
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
@@ -110,7 +122,8 @@ def main():
     if not table or len(set(events)) != len(events) or len(set(failures)) != len(failures) \
             or set(failures) & {0, 1641, 1707, 3010, 1618}:
         sys.exit(f"the wrapper's outcomes are not distinct failures: {table}")
-    return 1 if sum(check(name, args, table) for name in OUTCOMES) else 0
+    failed = not guide_matches(table)
+    return 1 if sum(check(name, args, table) for name in OUTCOMES) or failed else 0
 
 
 if __name__ == "__main__":
