@@ -6,7 +6,7 @@ Application* current = nullptr;
 
 }  // namespace
 
-Application::Application() {
+Application::Application() noexcept {
   if (current == nullptr) {
     current = this;
   }

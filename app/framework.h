@@ -5,7 +5,7 @@
 
 class Application {
  public:
-  Application();
+  Application() noexcept;
   ~Application();
   Application(const Application&) = delete;
   Application& operator=(const Application&) = delete;

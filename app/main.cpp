@@ -4,4 +4,7 @@
 // The framework's application object, constructed before main runs.
 Application theApplication;
 
-int main(int, char**, char**) { return RunProgram(); }
+// The arguments and the environment are not read: nothing is configurable.
+int main(int /*argc*/, char** /*argv*/, char** /*envp*/) {
+  return RunProgram();
+}

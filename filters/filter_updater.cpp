@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "heap_buffer.h"
 #include "multi_string.h"
 #include "registry.h"
 
@@ -21,7 +22,7 @@ constexpr std::uint32_t kReadAccess32BitView = 0x20219;
 constexpr std::string_view kThunkFilter = "ksthunk";
 // A class filter names a driver by its service key under this path.
 constexpr std::string_view kServicesPath =
-    "SYSTEM\\CurrentControlSet\\Services\\";
+    R"(SYSTEM\CurrentControlSet\Services\)";
 // The longest name a registry key can have, in characters.
 constexpr std::size_t kMaxKeyNameLength = 255;
 
@@ -29,15 +30,6 @@ struct KeyCloser {
   void operator()(void* key) const { RegistryCloseKey(key); }
 };
 using KeyHandle = std::unique_ptr<void, KeyCloser>;
-
-struct BufferFreer {
-  void operator()(char* buffer) const { std::free(buffer); }
-};
-using HeapBuffer = std::unique_ptr<char, BufferFreer>;
-
-HeapBuffer Allocate(std::size_t size) {
-  return HeapBuffer(static_cast<char*>(std::malloc(size)));
-}
 
 // `verb` is "Read" or "Set". The size printed is twice the entry's length.
 void PrintValueFailure(const char* verb, const std::string& keyPath,
@@ -85,8 +77,8 @@ bool DriverInstalled(const std::string& entry) {
   std::array<char, kServicesPath.size() + kMaxKeyNameLength + 1> path{};
   bool found = entry.size() <= kMaxKeyNameLength;
   if (found) {
-    const auto end =
-        std::copy(kServicesPath.begin(), kServicesPath.end(), path.begin());
+    char* const end =
+        std::copy(kServicesPath.begin(), kServicesPath.end(), path.data());
     std::copy(entry.begin(), entry.end(), end);
     RegistryKey service = nullptr;
     found = RegistryOpenKey(RegistryLocalMachine(), path.data(),
@@ -112,12 +104,12 @@ bool StillHolds(RegistryKey key, const std::string& valueName,
     return false;
   }
   const std::uint32_t room = size;
-  const HeapBuffer again = Allocate(std::max<std::uint32_t>(room, 1));
-  return again &&
-         RegistryQueryValue(key, valueName.c_str(), again.get(), &size) ==
+  HeapBuffer again;
+  return AllocateBuffer(room, &again) &&
+         RegistryQueryValue(key, valueName.c_str(), again.data.get(), &size) ==
              kStatusSuccess &&
          size <= room && size == read.size() &&
-         std::equal(read.begin(), read.end(), again.get());
+         std::equal(read.begin(), read.end(), again.data.get());
 }
 
 // Whether the value is still absent, asked right before it is created.
@@ -136,16 +128,16 @@ void CreateValue(RegistryKey key, const std::string& keyPath,
   }
   const auto room =
       static_cast<std::size_t>(RebuiltListSize(kEmptyList, entry.size()));
-  const HeapBuffer list = Allocate(room);
-  if (!list) {
+  HeapBuffer list;
+  if (!AllocateBuffer(room, &list)) {
     std::printf("ERROR 0x%x\n", LastSystemError());
     return;
   }
   std::size_t built = 0;
-  if (RebuildWithEntry(kEmptyList, {}, entry, {list.get(), room}, built) !=
+  if (RebuildWithEntry(kEmptyList, {}, entry, {list.data.get(), room}, built) !=
           RebuildOutcome::Appended ||
       !StillAbsent(key, valueName) ||
-      RegistrySetValue(key, valueName.c_str(), kRegMultiSz, list.get(),
+      RegistrySetValue(key, valueName.c_str(), kRegMultiSz, list.data.get(),
                        static_cast<std::uint32_t>(built)) != kStatusSuccess) {
     PrintValueFailure("Set", keyPath, valueName, entry);
   }
@@ -177,31 +169,29 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
     return;
   }
 
-  // An empty value still gets a byte, so that malloc(0) returning null is
-  // not taken for a failure.
   const std::uint32_t room = size;
-  const HeapBuffer oldList = Allocate(std::max<std::uint32_t>(room, 1));
-  if (!oldList) {
+  HeapBuffer oldList;
+  if (!AllocateBuffer(room, &oldList)) {
     std::printf("ERROR memory allocation0x%x\n", LastSystemError());
     return;
   }
   // The value was there a moment ago, so a failed read must never lead to
   // a write: it would replace every stored filter with the new entry.
-  if (RegistryQueryValue(key.get(), valueName.c_str(), oldList.get(), &size) !=
-          kStatusSuccess ||
+  if (RegistryQueryValue(key.get(), valueName.c_str(), oldList.data.get(),
+                         &size) != kStatusSuccess ||
       size > room) {
     PrintValueFailure("Read", keyPath, valueName, entry);
     return;
   }
-  const std::span<const char> stored(oldList.get(), size);
+  const std::span<const char> stored(oldList.data.get(), size);
   PrintListing(stored);
 
   // The old list fits in memory, so this cannot pass SIZE_MAX; were it to
   // wrap, the rebuild would refuse the small target.
   const auto newRoom =
       static_cast<std::size_t>(RebuiltListSize(stored, entry.size()));
-  const HeapBuffer newList = Allocate(newRoom);
-  if (!newList) {
+  HeapBuffer newList;
+  if (!AllocateBuffer(newRoom, &newList)) {
     std::printf("ERROR 0x%x\n", LastSystemError());
     return;
   }
@@ -209,7 +199,7 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
 
   std::size_t built = 0;
   const RebuildOutcome outcome = RebuildWithEntry(
-      stored, kThunkFilter, entry, {newList.get(), newRoom}, built);
+      stored, kThunkFilter, entry, {newList.data.get(), newRoom}, built);
   if (outcome == RebuildOutcome::Present) {
     std::printf("\n***Ksthunk already Present***\n\n");
     return;
@@ -222,7 +212,8 @@ void AddFilterEntry(std::string keyPath, std::string valueName,
     return;
   }
   if (!StillHolds(key.get(), valueName, stored) ||
-      RegistrySetValue(key.get(), valueName.c_str(), kRegMultiSz, newList.get(),
+      RegistrySetValue(key.get(), valueName.c_str(), kRegMultiSz,
+                       newList.data.get(),
                        static_cast<std::uint32_t>(built)) != kStatusSuccess) {
     PrintValueFailure("Set", keyPath, valueName, entry);
   }

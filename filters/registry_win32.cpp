@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+
+#include "heap_buffer.h"
 
 static_assert(kStatusNoUnicodeTranslation == ERROR_NO_UNICODE_TRANSLATION);
 
@@ -16,34 +16,18 @@ bool IsStringType(DWORD type) {
   return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
-// A heap buffer and its size in bytes. Taken with malloc: a standard
-// container would link in the library's exceptions, some 90 KB of the
-// executable.
-struct FreeBuffer {
-  void operator()(char* data) const { std::free(data); }
-};
-struct Buffer {
-  std::unique_ptr<char, FreeBuffer> data;
-  std::size_t size = 0;
-};
-
-bool Allocate(std::size_t size, Buffer* buffer) {
-  buffer->data.reset(static_cast<char*>(std::malloc(size == 0 ? 1 : size)));
-  buffer->size = size;
-  return buffer->data != nullptr;
-}
-
 // The UTF-16 that the narrow set call would store for `text`: it converts
 // with the ANSI code page, as MultiByteToWideChar does with CP_ACP. Text that
 // does not convert is no faithful read.
-LONG ToUtf16(const char* text, DWORD size, Buffer* wide) {
+LONG ToUtf16(const char* text, DWORD size, HeapBuffer* wide) {
   const int length = static_cast<int>(size);
   const int characters =
       size == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, length, nullptr, 0);
   if (size != 0 && characters <= 0) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
-  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t), wide)) {
+  if (!AllocateBuffer(static_cast<std::size_t>(characters) * sizeof(wchar_t),
+                      wide)) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   const bool converted =
@@ -56,10 +40,10 @@ LONG ToUtf16(const char* text, DWORD size, Buffer* wide) {
 
 // Reads the value's bytes and type as the registry holds them, through the
 // wide-character call, which converts nothing.
-LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
-  Buffer wideName;
-  LONG status =
-      ToUtf16(name, static_cast<DWORD>(std::strlen(name) + 1), &wideName);
+LONG QueryStored(HKEY key, const char* name, DWORD* type, HeapBuffer* stored) {
+  HeapBuffer wideName;
+  const std::size_t nameSize = std::strlen(name) + 1;  // with its NUL
+  LONG status = ToUtf16(name, static_cast<DWORD>(nameSize), &wideName);
   if (status != ERROR_SUCCESS) {
     return status;
   }
@@ -69,7 +53,7 @@ LONG QueryStored(HKEY key, const char* name, DWORD* type, Buffer* stored) {
   if (status != ERROR_SUCCESS) {
     return status;
   }
-  if (!Allocate(size, stored)) {
+  if (!AllocateBuffer(size, stored)) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   status = RegQueryValueExW(key, valueName, nullptr, type,
@@ -95,11 +79,11 @@ LONG RoundTrips(const char* data, DWORD size) {
   if (characters <= 0) {
     return ERROR_NO_UNICODE_TRANSLATION;
   }
-  Buffer wide;
-  Buffer narrow;
-  if (!Allocate(static_cast<std::size_t>(characters) * sizeof(wchar_t),
-                &wide) ||
-      !Allocate(size, &narrow)) {
+  HeapBuffer wide;
+  HeapBuffer narrow;
+  if (!AllocateBuffer(static_cast<std::size_t>(characters) * sizeof(wchar_t),
+                      &wide) ||
+      !AllocateBuffer(size, &narrow)) {
     return ERROR_NOT_ENOUGH_MEMORY;
   }
   auto* wideText = reinterpret_cast<wchar_t*>(wide.data.get());
@@ -115,7 +99,7 @@ LONG RoundTrips(const char* data, DWORD size) {
              : ERROR_NO_UNICODE_TRANSLATION;
 }
 
-bool SameBytes(const char* data, std::size_t size, const Buffer& stored) {
+bool SameBytes(const char* data, std::size_t size, const HeapBuffer& stored) {
   return size == stored.size &&
          (size == 0 || std::memcmp(data, stored.data.get(), size) == 0);
 }
@@ -127,7 +111,7 @@ bool SameBytes(const char* data, std::size_t size, const Buffer& stored) {
 // the narrow read.
 LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
   DWORD type = 0;
-  Buffer stored;
+  HeapBuffer stored;
   LONG status = QueryStored(key, name, &type, &stored);
   if (status != ERROR_SUCCESS) {
     return status;
@@ -138,7 +122,7 @@ LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
     }
     return RoundTrips(data, size);
   }
-  Buffer wide;
+  HeapBuffer wide;
   status = ToUtf16(data, size, &wide);
   if (status != ERROR_SUCCESS) {
     return status;
