@@ -1,10 +1,22 @@
 #!/usr/bin/env python3
-"""Checks the built ksthunk-filter.exe with binutils' objdump and icoutils'
-wrestool: a stripped PE32 console program under 256 KiB that imports only
-Windows' own DLLs, with DYNAMIC_BASE and NX_COMPAT, and carrying exactly
-one manifest that asks for administrator rights.
+"""Checks the built ksthunk-filter.exe with binutils' objdump and nm and
+icoutils' wrestool: a stripped PE32 console program that imports only
+Windows' own DLLs, with DYNAMIC_BASE and NX_COMPAT, carrying exactly one
+manifest that asks for administrator rights, and free of heavy library
+code.
 
-    check_exe.py OBJDUMP EXE
+Heavy library code (a wide string, a stream, locale code) is caught three
+ways. The exe must stay under a size bound per compiler, set some 10 KiB
+above its size today: with g++ one wide string adds about 90 KB (the
+library's exception classes and strings). clang links those already (its
+std::string keeps the allocation's throw path), so there a wide string
+costs 512 bytes, and no size bound can see it. So nm reads the product's
+own objects too: they must name no stream, locale or wide string symbol
+(what the compiler did not inline), and no object but main's may construct
+anything before main runs (the application object): the program's
+constants are compile-time ones, and a namespace-scope string is not.
+
+    check_exe.py OBJDUMP NM MAX_SIZE EXE OBJECT...
 """
 import os
 import re
@@ -13,16 +25,36 @@ import sys
 import xml.etree.ElementTree as ET
 
 ALLOWED_DLLS = {"kernel32.dll", "advapi32.dll", "msvcrt.dll"}
-MAX_SIZE = 256 * 1024
+HEAVY = re.compile(r"std::(__cxx11::)?basic_string<wchar_t|std::(__cxx11::)?basic_\w*stream"
+                   r"|std::basic_ios|std::ios_base|std::locale|std::codecvt|std::wstring")
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 
 
-def main(objdump, exe):
+def heavy_symbols(nm, objects):
+    """The heavy library symbols and the start-up constructors (but main's)
+    that the product's objects hold."""
+    objects = [o for o in objects if o.endswith((".obj", ".o", ".a"))]  # not the resources
+    found, current = set(), ""
+    for line in subprocess.run([nm, "-C", *objects], capture_output=True, text=True,
+                               check=True).stdout.splitlines():
+        if line.endswith(":"):
+            current = os.path.basename(line[:-1])
+        elif HEAVY.search(line):
+            found.add(line.split(" ", 2)[-1])
+        elif "_GLOBAL__sub_I_" in line and not current.startswith("main."):
+            found.add(f"{current}: a constructor run before main")
+    return sorted(found)
+
+
+def main(objdump, nm, max_size, exe, *objects):
     failures = []
     size = os.path.getsize(exe)
-    if size >= MAX_SIZE:
-        failures.append(f"{size} bytes, not under {MAX_SIZE}")
+    if size >= int(max_size):
+        failures.append(f"{size} bytes, not under {max_size}")
+    heavy = heavy_symbols(nm, objects)
+    if heavy:
+        failures.append(f"the product's objects hold heavy library code: {heavy[:5]}")
     headers = subprocess.run([objdump, "-p", exe], capture_output=True, text=True,
                              check=True).stdout
     if "file format pei-i386" not in headers:
@@ -77,4 +109,4 @@ def check_manifest(assembly):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1], sys.argv[2]))
+    sys.exit(main(*sys.argv[1:]))
