@@ -47,6 +47,7 @@ std::vector<State> ValueStates() {
        Value{7, WellFormedList({"KSTHUNK", "ksthunk2", " ksthunk"})}},
       {"empty entries", Value{7, Bytes("a\0\0\0b\0\0", 7)}},
       {"no final NUL", Value{7, Bytes("a\0b\0", 4)}},
+      {"last entry without NUL", Value{7, Bytes("a\0\0b", 4)}},
       {"no NUL at all", Value{7, "abc"}},
       {"lone NUL run", Value{7, std::string(5, '\0')}},
       {"ANSI bytes", Value{7, WellFormedList({"caf\xE9", "\x80\x81\xFF"})}},

@@ -70,6 +70,7 @@ class Model {
 
   std::string output;
   std::vector<Op> calls;
+  std::vector<std::uint32_t> writeSizes;  // the size of each write, in bytes
   bool contradictory = false;
   std::optional<Value> stored() const { return stored_; }
 
@@ -127,6 +128,7 @@ class Model {
   }
 
   void Write(const std::vector<std::string>& entries) {
+    writeSizes.push_back(static_cast<std::uint32_t>(ModelList(entries).size()));
     if (Call(Op::Set)) {
       Print(ValueFailure("Set", kPath));
       return;
@@ -303,6 +305,15 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
     problems.push_back("made " + std::to_string(calls.size()) +
                        " registry calls, expected " +
                        std::to_string(model.calls.size()));
+  }
+  std::vector<std::uint32_t> writeSizes;
+  for (const fake_registry::Call& call : fake_registry::Calls()) {
+    if (call.op == Op::Set) {
+      writeSizes.push_back(call.sizeIn);
+    }
+  }
+  if (writeSizes != model.writeSizes) {
+    problems.push_back("write sizes differ from the model's");
   }
 
   // Independent of the model: the value is what the world left there, or

@@ -358,7 +358,9 @@ CASES = {
     "access-denied": (case_access_denied, "win64"),
     "value-absent": (case_value_absent, "win64"),
     "two-filters": (case_two_filters, "win64"),
-    # The same case for a signed build of the exe (signing_test.py).
+    # The same case for the exe of a release, unsigned and signed
+    # (release_test.py).
+    "two-filters-released": (case_two_filters, "win64"),
     "two-filters-signed": (case_two_filters, "win64"),
     "second-run": (case_second_run, "win64"),
     "other-letter-case": (case_other_letter_case, "win64"),
