@@ -5,8 +5,6 @@
 
 #include <string>
 
-#include "expected_output.h"
-#include "filter_updater.h"
 #include "list_bytes.h"
 #include "registry.h"
 
@@ -67,12 +65,6 @@ class WindowsRegistryTest : public testing::Test {
     }
     RegCloseKey(key);
     return bytes;
-  }
-
-  std::string RunUpdater() {
-    testing::internal::CaptureStdout();
-    AddFilterEntry(path_, "UpperFilters", "ksthunk");
-    return testing::internal::GetCapturedStdout();
   }
 
   HKEY Open() {
@@ -153,23 +145,6 @@ TEST_F(WindowsRegistryTest, ADataQueryFailsWhereTheCodePageWouldRename) {
   EXPECT_EQ(RegistryQueryValue(key, "UpperFilters", read.data(), &size), 0u);
   EXPECT_EQ(read.substr(0, size), Bytes("\x01\x00\xff", 3));
   RegCloseKey(key);
-}
-
-TEST_F(WindowsRegistryTest, AddFilterEntryCreatesAppendsAndThenFindsIt) {
-  EXPECT_EQ(RunUpdater(), kSuccess + std::string(kNotPresent));
-  EXPECT_EQ(Stored(), WellFormedList({"ksthunk"}));
-
-  Seed(WellFormedList({"filter1", "filter2"}));
-  EXPECT_EQ(RunUpdater(), kSuccess + Listing({"filter1", "filter2"}) +
-                              kSuccess + kListingTail);
-  DWORD type = 0;
-  EXPECT_EQ(Stored(&type), WellFormedList({"filter1", "filter2", "ksthunk"}));
-  EXPECT_EQ(type, static_cast<DWORD>(REG_MULTI_SZ));
-
-  EXPECT_EQ(RunUpdater(), kSuccess +
-                              Listing({"filter1", "filter2", "ksthunk"}) +
-                              kSuccess + kPresent);
-  EXPECT_EQ(Stored(), WellFormedList({"filter1", "filter2", "ksthunk"}));
 }
 
 }  // namespace

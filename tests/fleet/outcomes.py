@@ -45,6 +45,15 @@ OUTCOMES = {
 }
 
 
+def wrapper_log():
+    """The log's path as the wrapper names it, in a Wine prefix (where
+    %SystemRoot% is C:\\windows)."""
+    with open(WRAPPER) as script:
+        settings = dict(re.findall(r'^set "(LOGDIR|LOG)=(.*)"', script.read(), re.M))
+    return settings["LOG"].replace("%LOGDIR%", settings["LOGDIR"]) \
+        .replace("%SystemRoot%", "C:\\windows")
+
+
 def wrapper_outcomes():
     """{outcome: (exit code, event ID, event level)} as the wrapper sets them."""
     with open(WRAPPER) as script:

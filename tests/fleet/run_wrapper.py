@@ -16,11 +16,11 @@ import re
 import shutil
 import sys
 
-from outcomes import HOSTILE, OUTCOMES, ROOT, WRAPPER, wrapper_outcomes
+from outcomes import HOSTILE, OUTCOMES, ROOT, WRAPPER, wrapper_log, wrapper_outcomes
 from run_e2e import Case, console, multi_sz
 
 APP = "C:\\ksthunk-filter"
-LOG = "C:\\windows\\Logs\\ksthunk-filter\\ksthunk-filter.log"
+LOG = wrapper_log()
 
 
 def windows_path(path):
