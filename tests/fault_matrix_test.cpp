@@ -59,6 +59,12 @@ std::vector<State> ValueStates() {
   };
 }
 
+// The call-by-call tests leave out the one-MiB list: the calls a run makes
+// do not depend on the list's size, and the size is the other tests'.
+bool Large(const State& state) {
+  return state.value && state.value->bytes.size() > 4096;
+}
+
 int combinations = 0;
 
 // Counts the combinations a run of the whole matrix checks.
@@ -116,6 +122,9 @@ TEST_F(FaultMatrix, FailuresInCombination) {
 // failing on its own while the others go through.
 TEST_F(FaultMatrix, EachCallFailingWithEachStatus) {
   for (const State& state : ValueStates()) {
+    if (Large(state)) {
+      continue;
+    }
     for (std::size_t call = 0; call < kMostCalls; ++call) {
       for (const SystemStatus status : kStatuses) {
         const Scenario scenario{
@@ -157,6 +166,9 @@ TEST_F(FaultMatrix, AnotherProgramWritingBeforeEachCall) {
       WellFormedList({"a", "b", "c", "d", "e", "f", "g"}),
       Bytes("grown\0without\0final", 19)};
   for (const State& state : ValueStates()) {
+    if (Large(state)) {
+      continue;
+    }
     for (std::size_t call = 0; call < kMostCalls; ++call) {
       for (const auto& bytes : changes) {
         Check({.value = state.value, .change = invariant::Change{call, bytes}},

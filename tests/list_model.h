@@ -8,20 +8,18 @@
 
 inline std::vector<std::string> ModelEntries(const std::string& bytes) {
   std::vector<std::string> entries;
-  std::string entry;
-  for (std::size_t i = 0; i < bytes.size(); ++i) {
-    if (bytes[i] != '\0') {
-      entry += bytes[i];
-      continue;
+  std::size_t start = 0;
+  while (start < bytes.size()) {
+    const std::size_t nul = bytes.find('\0', start);
+    if (nul == std::string::npos) {
+      entries.push_back(bytes.substr(start));
+      break;
     }
-    const bool finalNul = entry.empty() && i + 1 == bytes.size();
+    const bool finalNul = nul == start && nul + 1 == bytes.size();
     if (!finalNul) {
-      entries.push_back(entry);
+      entries.push_back(bytes.substr(start, nul - start));
     }
-    entry.clear();
-  }
-  if (!entry.empty()) {
-    entries.push_back(entry);
+    start = nul + 1;
   }
   return entries;
 }
