@@ -15,4 +15,17 @@ if [ ! -e "$WINEPREFIX/.seeded" ]; then
   "$here/seed-windows.sh"
   touch "$WINEPREFIX/.seeded"
 fi
-exec wine "$@"
+# Now and then Wine's client loses its wineserver as it starts ("wine client
+# error:0: recvmsg: Connection reset by peer", seen before the program had
+# run): that says nothing of the program, so it runs once more. Its
+# stderr is held back until then; stdout passes straight through.
+errors=$(mktemp)
+trap 'rm -f "$errors"' EXIT
+status=0
+wine "$@" 2>"$errors" || status=$?
+if grep -q '^wine client error:' "$errors"; then
+  status=0
+  wine "$@" 2>"$errors" || status=$?
+fi
+cat "$errors" >&2
+exit "$status"

@@ -59,9 +59,16 @@ class Prefix:
         self.env = wine_env(path, WINEARCH=arch)
 
     def wine(self, *args, locale=None):
+        """Runs a program; once more when Wine's client lost its wineserver
+        as it started, which says nothing of the program (cmake/wine-run.sh)."""
         env = self.env if locale is None else dict(self.env, LC_ALL=locale)
-        return subprocess.run(["wine", *args], env=env, capture_output=True,
-                              timeout=300)
+        for _ in range(2):
+            result = subprocess.run(["wine", *args], env=env, capture_output=True,
+                                    timeout=300)
+            lines = result.stderr.splitlines()
+            if not any(line.startswith(b"wine client error:") for line in lines):
+                break
+        return result
 
     def helper(self, helper, *args):
         result = self.wine(helper, *args)
