@@ -5,8 +5,7 @@ INTERVAL milliseconds (and drops ksthunk, so that every run has something to
 write) while the exe runs RUNS times in the same prefix. Prints the runs
 that wrote, that refused to write ("Could not Set"), that could not read,
 that found ksthunk in place, and how many of the writer's entries the final
-list lacks. A
-measurement, not a test: it passes or fails nothing.
+list lacks. A measurement, not a test: it passes or fails nothing.
 
     race.py --exe EXE --helper REGVALUE --writer RACE_WRITER [--runs N] [--interval MS]
 """
