@@ -39,9 +39,9 @@ def documented(module):
     if doc is None:
         return None
     options = set()
-    for name, spec in (doc.get("options") or {}).items():
+    for name, described in (doc.get("options") or {}).items():
         options.add(name)
-        options.update(spec.get("aliases") or [])
+        options.update(described.get("aliases") or [])
     return options
 
 
