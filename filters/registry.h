@@ -29,9 +29,9 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
 // in `data` and comes out as the bytes stored there. A successful data query
 // is a faithful one: the bytes, written back as they are through the narrow
 // set call, store the same entries. Where the ANSI code page cannot hold a
-// character of a stored string, or raw bytes of another type are no text
-// that converts back to itself, the query fails with
-// kStatusNoUnicodeTranslation.
+// character of a stored string, or the value is of a type other than the
+// three string types (its bytes were never a list of names), the query
+// fails with kStatusNoUnicodeTranslation.
 SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
                                 std::uint32_t* size);
 

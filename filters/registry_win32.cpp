@@ -64,51 +64,17 @@ LONG QueryStored(HKEY key, const char* name, DWORD* type, HeapBuffer* stored) {
   return status;
 }
 
-// Whether raw bytes that the narrow set call would take as text in the
-// ANSI code page are valid text there and convert back to themselves. In a
-// multi-byte code page a lead byte may swallow the NUL after it, merging two
-// entries, and bytes that are no valid sequence become another character;
-// in a single-byte code page every byte converts.
-LONG RoundTrips(const char* data, DWORD size) {
-  if (size == 0) {
-    return ERROR_SUCCESS;
-  }
-  const int length = static_cast<int>(size);
-  const int characters = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, data,
-                                             length, nullptr, 0);
-  if (characters <= 0) {
-    return ERROR_NO_UNICODE_TRANSLATION;
-  }
-  HeapBuffer wide;
-  HeapBuffer narrow;
-  if (!AllocateBuffer(static_cast<std::size_t>(characters) * sizeof(wchar_t),
-                      &wide) ||
-      !AllocateBuffer(size, &narrow)) {
-    return ERROR_NOT_ENOUGH_MEMORY;
-  }
-  auto* wideText = reinterpret_cast<wchar_t*>(wide.data.get());
-  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, data, length, wideText,
-                          characters) != characters) {
-    return ERROR_NO_UNICODE_TRANSLATION;
-  }
-  const int back =
-      WideCharToMultiByte(CP_ACP, 0, wideText, characters, narrow.data.get(),
-                          length, nullptr, nullptr);
-  return back == length && std::memcmp(data, narrow.data.get(), size) == 0
-             ? ERROR_SUCCESS
-             : ERROR_NO_UNICODE_TRANSLATION;
-}
-
 bool SameBytes(const char* data, std::size_t size, const HeapBuffer& stored) {
   return size == stored.size &&
          (size == 0 || std::memcmp(data, stored.data.get(), size) == 0);
 }
 
 // Whether the `size` bytes that the narrow query put in `data` are what the
-// registry holds: a string type converted back gives the stored UTF-16
-// exactly, any other type came through unconverted. A character that the
-// ANSI code page lacks fails this, and so does a value that changed since
-// the narrow read.
+// registry holds: converted back, they give the stored UTF-16 exactly. A
+// character that the ANSI code page lacks fails this, and so does a value
+// that changed since the narrow read. A value of any other type fails too:
+// Windows reads a class's filters as UTF-16 strings, so its bytes were never
+// a list, and rewritten they would name drivers that do not exist.
 LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
   DWORD type = 0;
   HeapBuffer stored;
@@ -117,10 +83,7 @@ LONG CheckFaithful(HKEY key, const char* name, const char* data, DWORD size) {
     return status;
   }
   if (!IsStringType(type)) {
-    if (!SameBytes(data, size, stored)) {
-      return ERROR_NO_UNICODE_TRANSLATION;
-    }
-    return RoundTrips(data, size);
+    return ERROR_NO_UNICODE_TRANSLATION;
   }
   HeapBuffer wide;
   status = ToUtf16(data, size, &wide);

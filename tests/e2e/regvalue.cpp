@@ -9,6 +9,9 @@
 // UTF-16 as it is, through the wide-character calls:
 //   regvalue seed-wide TYPE HEX
 //   regvalue dump-wide
+// written prints the key's last write time, which any write of a value
+// moves on:
+//   regvalue written
 // deny-access gives the key an empty access list, so that opening it is
 // refused (status 5) as for a user without administrator rights, then runs
 // PROGRAM on the same output and returns its exit status. (Wine forgets an
@@ -144,6 +147,23 @@ int Dump(bool wide) {
   return 0;
 }
 
+int Written() {
+  HKEY key = nullptr;
+  FILETIME written{};
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, kAccess, &key) !=
+          ERROR_SUCCESS ||
+      RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr,
+                       &written) != ERROR_SUCCESS) {
+    std::fprintf(stderr, "cannot read the key's last write time\n");
+    return 2;
+  }
+  RegCloseKey(key);
+  std::printf("%lu %lu\n", static_cast<unsigned long>(written.dwHighDateTime),
+              static_cast<unsigned long>(written.dwLowDateTime));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -164,8 +184,11 @@ int main(int argc, char** argv) {
   if ((command == "dump" || command == "dump-wide") && argc == 2) {
     return Dump(command == "dump-wide");
   }
+  if (command == "written" && argc == 2) {
+    return Written();
+  }
   std::fprintf(stderr,
                "usage: regvalue create-key | seed[-wide] TYPE HEX | seed-file "
-               "TYPE FILE | dump[-wide] | deny-access PROGRAM\n");
+               "TYPE FILE | dump[-wide] | written | deny-access PROGRAM\n");
   return 2;
 }
