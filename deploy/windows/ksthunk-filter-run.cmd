@@ -1,26 +1,43 @@
 @echo off
 rem Runs ksthunk-filter.exe from this script's own folder, as Intune,
-rem Configuration Manager and a Group Policy start-up script do (as Local
-rem System), and reports the run's outcome three ways:
-rem   - the exit code, which Intune and Configuration Manager read: 0 when
-rem     ksthunk was in place, 3010 (restart) when the list was changed or
-rem     created, and one code of its own for each kind of failure;
+rem Configuration Manager, a Group Policy start-up script and the Ansible
+rem playbook do (as Local System), and reports the run's outcome three ways:
+rem   - the exit code: 0 when ksthunk was in place, 3010 (restart) when the
+rem     list was changed or created, 1618 when another run held the lock
+rem     too long (Intune and Configuration Manager try again later), and one
+rem     code of its own for each kind of failure;
 rem   - one Application event (source ksthunk-filter) with the outcome, for
 rem     Event Forwarding or any log agent;
 rem   - the program's output, byte for byte, and the outcome, appended to
 rem     %SystemRoot%\Logs\ksthunk-filter\ksthunk-filter.log.
+rem
+rem One run at a time. The script runs itself again (":locked") with its
+rem standard output redirected to the lock file. cmd.exe opens a redirection
+rem target without write sharing, so while that run lasts, another run's
+rem redirection to the lock fails ("Sharing violation"): its command does
+rem not run and ERRORLEVEL stays as it was, 1618, set just before. The file
+rem is closed when the run ends, however it ends, so no lock outlives its
+rem run. Inside the lock the run empties and makes a folder of its own, so
+rem it never reads output that it did not write; the program runs again,
+rem twice at most, when another program changed the list under it.
 rem
 rem The output holds registry data, which may contain any of " %% & ^ ! ;
 rem so no line of it is ever parsed as a command: the lines are read only
 rem through a FOR variable (expanded after cmd.exe has parsed the command),
 rem never passed through CALL or expanded with %%, and the outcome is told
 rem by the last line alone, which a run that exits with 0 always prints
-rem itself. Avoided on purpose, since Wine's cmd.exe (on which the tests run
-rem this script) and Windows' differ there: findstr (Wine's may report a
-rem match where there is none), find's switches, && after a command (Wine's
-rem runs it whatever the errorlevel), substrings of delayed expansion
-rem (!X:~0,8!), "echo(" (Wine's prints the parenthesis) and LF-only line
-rem ends.
+rem itself. That line counts only when the reading got to the end: a marker
+rem line appended to a copy of the output must be the last line read (Wine's
+rem FOR /F stops at a line of some 9,000 characters).
+rem Avoided on purpose, since Wine's cmd.exe (on which the tests run this
+rem script) and Windows' differ there: findstr (Wine's may report a match
+rem where there is none), find's switches, && and || (Wine's runs what
+rem follows either whatever the errorlevel), redirection of a block and a
+rem redirection written before a block, handle 9, substrings of delayed
+rem expansion (!X:~0,8!), "echo(" (Wine's prints the parenthesis) and LF-only
+rem line ends. %TIME% and %RANDOM% tell runs apart only with a check against
+rem the log: Wine's %TIME% has no seconds, and runs started in the same
+rem second get the same %RANDOM%.
 setlocal EnableExtensions DisableDelayedExpansion
 
 rem Outcome: exit code, event ID, event level. docs/administrators.md and
@@ -38,46 +55,166 @@ set "OUTCOME_out-of-memory=2050 250 ERROR"
 set "OUTCOME_refused=2060 260 ERROR"
 set "OUTCOME_unrecognised=2070 270 ERROR"
 set "OUTCOME_no-log=2080 280 ERROR"
+set "OUTCOME_busy=1618 300 WARNING"
 
 rem Only administrators and SYSTEM may write below %SystemRoot%\Logs, so
-rem no user can plant or forge the log or the scratch files.
+rem no user can plant or forge the log, the lock or this run's files.
 set "LOGDIR=%SystemRoot%\Logs\ksthunk-filter"
 set "LOG=%LOGDIR%\ksthunk-filter.log"
-set "OUTPUT=%LOGDIR%\last-run.txt"
-set "LASTLINE=%LOGDIR%\last-line.txt"
+set "LOCK=%LOGDIR%\ksthunk-filter.lock"
+set "RUN=%LOGDIR%\run"
 rem Windows' own tools by their full path: a run as SYSTEM takes nothing
 rem from a folder on the PATH.
+set "CMD=%SystemRoot%\System32\cmd.exe"
 set "FIND=%SystemRoot%\System32\find.exe"
+set "PING=%SystemRoot%\System32\PING.EXE"
 set "EVENTCREATE=%SystemRoot%\System32\eventcreate.exe"
+rem How often each step is tried: the lock a second apart, the program two
+rem seconds apart, the append to the log a second apart.
+set "LOCK_TRIES=30"
+set "PROGRAM_TRIES=3"
+set "LOG_TRIES=5"
+set "MARK=-- end of output --"
+set "NOT_LOGGED= (this run's entry could not be appended to it)"
+set "NOTE="
 
+if "%~1"==":locked" goto locked
+
+set "KIND=no-log"
+if not exist "%LOGDIR%\" mkdir "%LOGDIR%" 2>nul
+if not exist "%LOCK%" 2>nul >>"%LOCK%" type nul
+if not exist "%LOCK%" goto report
+set "TRIED=0"
+:take_lock
+"%CMD%" /d /c exit 1618
+"%CMD%" /d /s /c ""%~f0" :locked" 2>nul >"%LOCK%"
+set "RESULT=%ERRORLEVEL%"
+if not "%RESULT%"=="1618" goto unlocked
+set /a TRIED+=1
+if %TRIED% GEQ %LOCK_TRIES% goto busy
+"%PING%" -n 2 127.0.0.1 >nul
+goto take_lock
+
+rem The locked run exits with its outcome's event ID, plus 1000 when its
+rem entry could not be appended to the log.
+:unlocked
+set /a EVENT=RESULT %% 1000, LOG_FAILED=RESULT / 1000
 set "KIND=unrecognised"
-if not exist "%LOGDIR%\" mkdir "%LOGDIR%"
-if not exist "%LOGDIR%\" (
-  set "KIND=no-log"
-  goto report
-)
-"%~dp0ksthunk-filter.exe" > "%OUTPUT%" 2>&1
-set "STATUS=%ERRORLEVEL%"
-if "%STATUS%"=="1" set "KIND=refused"
-if "%STATUS%"=="0" call :classify
->>"%LOG%" echo === %DATE% %TIME% ksthunk-filter.exe exit status %STATUS%
-type "%OUTPUT%" >>"%LOG%"
+for /f "tokens=2,4 delims=_= " %%A in ('set OUTCOME_') do if "%%B"=="%EVENT%" set "KIND=%%A"
+if "%LOG_FAILED%"=="1" call :unlogged
+goto report
+
+:busy
+set "KIND=busy"
+call :row
+call :new_header
+set "ENTRY="
+set "LINE=%HEADER%: another run held the lock; outcome %KIND%, exit code %CODE%"
+call :append
 
 :report
+call :row
+"%EVENTCREATE%" /T %LEVEL% /ID %EVENT% /L APPLICATION /SO ksthunk-filter /D "ksthunk-filter: %KIND%, exit code %CODE%. Log: %LOG%%NOTE%" >nul 2>&1
+echo ksthunk-filter: %KIND%, exit code %CODE%, log %LOG%%NOTE%
+exit /b %CODE%
+
+rem The run inside the lock: a folder of its own, emptied and made here (a
+rem file in it that another process holds open stops the run before the
+rem program runs), the program's runs, and the entry of the log.
+:locked
+set "KIND=no-log"
+set "ENTRY="
+call :new_header
+if exist "%RUN%" rd /s /q "%RUN%" >nul 2>&1
+if exist "%RUN%" goto locked_end
+mkdir "%RUN%" 2>nul
+if not exist "%RUN%\" goto locked_end
+set "ENTRY=%RUN%\entry.txt"
+set "TRY=0"
+:run_program
+set /a TRY+=1
+set "OUTPUT=%RUN%\output-%TRY%.txt"
+"%~dp0ksthunk-filter.exe" >"%OUTPUT%" 2>&1
+set "STATUS=%ERRORLEVEL%"
+if not exist "%OUTPUT%" goto no_output
+>>"%ENTRY%" echo %HEADER%, try %TRY%: ksthunk-filter.exe exit status %STATUS%
+type "%OUTPUT%" >>"%ENTRY%"
+set "KIND=unrecognised"
+if "%STATUS%"=="1" set "KIND=refused"
+if "%STATUS%"=="0" call :classify
+if not "%KIND%"=="not-written" goto locked_end
+if %TRY% GEQ %PROGRAM_TRIES% goto locked_end
+"%PING%" -n 3 127.0.0.1 >nul
+goto run_program
+
+:no_output
+set "KIND=no-log"
+>>"%ENTRY%" echo %HEADER%, try %TRY%: the output of ksthunk-filter.exe could not be written
+
+:locked_end
+call :row
+set "LINE=%HEADER%: %RUN% could not be emptied and made anew; outcome %KIND%, exit code %CODE%"
+if defined ENTRY >>"%ENTRY%" echo outcome %KIND%, exit code %CODE%
+call :append
+if exist "%RUN%" rd /s /q "%RUN%" >nul 2>&1
+if defined NOTE set /a EVENT+=1000
+exit /b %EVENT%
+
+rem Sets CODE, EVENT and LEVEL from the outcome KIND.
+:row
 call set "ROW=%%OUTCOME_%KIND%%%"
 for /f "tokens=1-3" %%A in ("%ROW%") do (
   set "CODE=%%A"
   set "EVENT=%%B"
   set "LEVEL=%%C"
 )
-if exist "%LOGDIR%\" >>"%LOG%" echo outcome %KIND%, exit code %CODE%
-"%EVENTCREATE%" /T %LEVEL% /ID %EVENT% /L APPLICATION /SO ksthunk-filter /D "ksthunk-filter: %KIND%, exit code %CODE%. Log: %LOG%" >nul 2>&1
-echo ksthunk-filter: %KIND%, exit code %CODE%, log %LOG%
-exit /b %CODE%
+goto :eof
+
+rem Sets HEADER, the first line of this run's entry, to one that no line of
+rem the log holds yet, so that finding it there later means the entry
+rem arrived.
+:new_header
+set "HEADER==== %DATE% %TIME% run %RANDOM%"
+if not exist "%LOG%" goto :eof
+"%FIND%" "%HEADER%" "%LOG%" >nul 2>&1
+if errorlevel 1 goto :eof
+goto new_header
+
+rem Appends this run's entry to the log in one piece: the file ENTRY, or
+rem the line LINE where there is none. Tries again while HEADER is not in
+rem the log (another process may hold it open); sets NOTE if it never is.
+:append
+set "APPENDED=0"
+:append_again
+if defined ENTRY 2>nul >>"%LOG%" type "%ENTRY%"
+if not defined ENTRY 2>nul >>"%LOG%" echo %LINE%
+"%FIND%" "%HEADER%" "%LOG%" >nul 2>&1
+if not errorlevel 1 goto :eof
+set /a APPENDED+=1
+if %APPENDED% GEQ %LOG_TRIES% goto unlogged
+"%PING%" -n 2 127.0.0.1 >nul
+goto append_again
+
+:unlogged
+set "NOTE=%NOT_LOGGED%"
+goto :eof
 
 rem Sets KIND from the output of a run that exited with 0: its last line
-rem that is not empty, and whether that line is the only one.
+rem that is not empty, and whether that line is the only one. A copy of the
+rem output with MARK after it is read first: unless MARK is the last line
+rem read, the reading stopped early, and the last line is not known.
 :classify
+set "CHECKED=%RUN%\checked-%TRY%.txt"
+set "LASTLINE=%RUN%\last-line-%TRY%.txt"
+type "%OUTPUT%" >"%CHECKED%"
+>>"%CHECKED%" echo %MARK%
+set "LAST="
+for /f "usebackq delims=" %%L in ("%CHECKED%") do set "LAST=%%L"
+setlocal EnableDelayedExpansion
+set "WHOLE=no"
+if "!LAST!"=="!MARK!" set "WHOLE=yes"
+endlocal & set "WHOLE=%WHOLE%"
+if not "%WHOLE%"=="yes" goto :eof
 set "LAST="
 set "LINES=0"
 for /f "usebackq delims=" %%L in ("%OUTPUT%") do (

@@ -109,8 +109,15 @@ class Case:
         self.prefix = Prefix(path, arch)
         self.launcher = []
         self.failures = []
+        self.background = []
 
     def seed(self, data, kind=REG_MULTI_SZ, command="seed"):
+        if len(data) > 4096 and command == "seed":  # too long for a command line
+            path = os.path.join(self.prefix.path, "seed.bin")
+            with open(path, "wb") as f:
+                f.write(data)
+            self.prefix.helper(self.helper, "seed-file", str(kind), "Z:" + path.replace("/", "\\"))
+            return
         self.prefix.helper(self.helper, command, str(kind), data.hex() or "-")
 
     def create_key(self):
@@ -135,6 +142,15 @@ class Case:
         if not self.launcher:
             return [self.exe]
         return self.launcher + ["Z:" + os.path.abspath(self.exe).replace("/", "\\")]
+
+    def start(self, program, *args):
+        """Starts a Windows program in the background and waits for the
+        first line it prints; finish() stops it with the prefix."""
+        process = subprocess.Popen(["wine", program, *args], env=self.prefix.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.background.append(process)
+        if not process.stdout.readline():
+            sys.exit(f"{program} {args} did not start")
 
     def set_windows_version(self, version):
         result = self.prefix.wine("reg", "add", "HKEY_CURRENT_USER\\Software\\Wine",
@@ -168,6 +184,9 @@ class Case:
 
     def finish(self):
         self.prefix.stop()
+        for process in self.background:
+            process.wait(timeout=60)
+            process.stdout.close()
         if not os.environ.get("KSF_KEEP_PREFIXES"):
             shutil.rmtree(self.prefix.path, ignore_errors=True)
         for failure in self.failures:
@@ -199,13 +218,7 @@ def hostile(data, kind):
     value afterwards is what was read before, or those entries with ksthunk
     appended, well formed, as REG_MULTI_SZ."""
     def case(c):
-        if len(data) > 4096:
-            path = os.path.join(c.prefix.path, "seed.bin")
-            with open(path, "wb") as f:
-                f.write(data)
-            c.prefix.helper(c.helper, "seed-file", str(kind), "Z:" + path.replace("/", "\\"))
-        else:
-            c.seed(data, kind)
+        c.seed(data, kind)
         before = c.stored()
         kind_read, hex_read = before.split(" ") if " " in before else (before, "")
         read = bytes.fromhex(hex_read)

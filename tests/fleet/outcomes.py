@@ -1,23 +1,89 @@
 """The outcomes that the fleet recipes report, one table for the Ansible
 test and the wrapper test: how to set each one up in a Wine prefix, what
-the program prints then, what Ansible reports with the playbook's rule, and
-which of the wrapper's outcomes it is. The wrapper's exit codes and event
-IDs are read from the wrapper itself (its OUTCOME_ lines)."""
+the program prints on each of its runs then, what Ansible reports, and
+which of the wrapper's outcomes it is. Both tests run the wrapper as the
+Windows tools do, beside the real exe (install()). The wrapper's exit
+codes, event IDs, paths and texts are read from the wrapper itself."""
 import os
 import re
+import shutil
 import sys
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from expected import (DRIVER_MISSING, NOT_PRESENT, OLD_WINDOWS, READ_FAILURE,  # noqa: E402
-                      SUCCESS)
-from run_e2e import TWO, appended, multi_sz, present, utf16_multi_sz  # noqa: E402
+from expected import (DRIVER_MISSING, LISTING_HEAD, NOT_PRESENT, OLD_WINDOWS,  # noqa: E402
+                      PRESENT, READ_FAILURE, SET_FAILURE, SUCCESS)
+from run_e2e import TWO, appended, console, multi_sz, present, utf16_multi_sz  # noqa: E402
 
 WRAPPER = os.path.join(ROOT, "deploy", "windows", "ksthunk-filter-run.cmd")
+APP = "C:\\ksthunk-filter"
+
+with open(WRAPPER) as _script:
+    _SETTINGS = dict(re.findall(r'^set "([\w-]+)=(.*)"$', _script.read(), re.M))
+
+
+def wrapper_setting(name, **values):
+    """A setting of the wrapper as it stands in a Wine prefix (where
+    %SystemRoot% is C:\\windows), with its other settings and `values` put
+    in."""
+    names = dict(_SETTINGS, SystemRoot="C:\\windows", **values)
+
+    def expand(text):
+        return re.sub(r"%(\w+)%", lambda m: expand(names[m.group(1)]), text)
+    return expand(names[name])
+
+
+def wrapper_outcomes():
+    """{outcome: (exit code, event ID, event level)} as the wrapper sets them."""
+    return {name[len("OUTCOME_"):]: (int(row.split()[0]), int(row.split()[1]), row.split()[2])
+            for name, row in _SETTINGS.items() if name.startswith("OUTCOME_")}
+
+
+def prefix_path(case, windows_name):
+    """Where a file of the prefix, named as Windows names it, lies (Wine's
+    file names do not depend on case)."""
+    path = os.path.join(case.prefix.path, "drive_c")
+    for part in windows_name.split("\\")[1:]:
+        names = {name.lower(): name for name in os.listdir(path)} if os.path.isdir(path) else {}
+        path = os.path.join(path, names.get(part.lower(), part))
+    return path
+
+
+def install(case, args):
+    """The exe and the wrapper side by side, the eventcreate stand-in where
+    the wrapper looks for Windows' own, and C:\\parent.cmd, which runs the
+    wrapper and prints its exit code as Windows sees it (Linux sees only
+    the low 8 bits). Returns what `wine` is given to run the parent."""
+    drive_c = os.path.join(case.prefix.path, "drive_c")
+    os.makedirs(os.path.join(drive_c, "ksthunk-filter"))
+    shutil.copy(args.exe, os.path.join(drive_c, "ksthunk-filter", "ksthunk-filter.exe"))
+    shutil.copy(WRAPPER, os.path.join(drive_c, "ksthunk-filter"))
+    # A 32-bit program that a 64-bit cmd.exe starts from System32 is looked
+    # up through the WoW64 redirection, in SysWOW64: the stand-in is in both.
+    for system in ("system32", "syswow64"):
+        shutil.copy(args.eventcreate, os.path.join(drive_c, "windows", system, "eventcreate.exe"))
+    wrapper = f'"{APP}\\{os.path.basename(WRAPPER)}"'
+    if case.launcher:  # the key's access list is emptied, then the wrapper runs
+        helper = "Z:" + os.path.abspath(case.helper).replace("/", "\\")
+        run = f'"{helper}" deny-access {wrapper}'
+    else:
+        run = f"cmd /c {wrapper}"
+    with open(os.path.join(drive_c, "parent.cmd"), "w", newline="\r\n") as parent:
+        parent.write(f"@echo off\n{run}\necho wrapper-exit %ERRORLEVEL%\n")
+    return ["cmd", "/c", "C:\\parent.cmd"]
+
 
 # Entries that cmd.exe would mangle or run if it parsed them.
 HOSTILE = ('a" & echo PWNED > C:\\pwned.txt & "b', "%SystemRoot%\\x", "x^y",
            "!bang!", ";leading", "50% & 50%")
+# An entry too long for Wine's FOR /F, and one that reads like the
+# program's own last line.
+LONG_ENTRY = "x" * 9000
+FORGED = PRESENT.strip()
+# A list long enough that the program's listing of it, which begins once it
+# has read the list, takes it a while before its last check of the list:
+# time for another program to change the list in between.
+LONG_LIST = [f"filter{i:05d}" for i in range(3000)]
 
 
 def _without_driver(case):
@@ -25,7 +91,34 @@ def _without_driver(case):
     case.seed(TWO)
 
 
-# name: (set-up, the program's output, Ansible's report, wrapper outcome)
+def _changed_during_first_run(case):
+    case.seed(multi_sz(*LONG_LIST))
+    case.start(case.other, "change-on-output", wrapper_setting("OUTPUT", TRY="1"),
+               LISTING_HEAD.split("\n")[2])
+
+
+def _held(setting):
+    """Another process holds one of the run's files open for writing."""
+    def set_up(case):
+        case.seed(TWO)
+        os.makedirs(prefix_path(case, wrapper_setting("LOGDIR")), exist_ok=True)
+        case.start(case.other, "hold", wrapper_setting(setting), "C:\\stop")
+    return set_up
+
+
+def _old_output_held(case):
+    """An earlier run's output, saying ksthunk is in place, held open where
+    this run's output would go."""
+    case.seed(TWO)
+    output = wrapper_setting("OUTPUT", TRY="1")
+    os.makedirs(os.path.dirname(prefix_path(case, output)))
+    with open(prefix_path(case, output), "wb") as old:
+        old.write(console(present("filter1", "ksthunk")))
+    case.start(case.other, "hold", output, "C:\\stop")
+
+
+# name: (set-up, the program's output on each of its runs (none: it did not
+# run), Ansible's report (none: not run under Ansible), wrapper outcome)
 OUTCOMES = {
     "in-place": (lambda c: c.seed(multi_sz("filter1", "ksthunk")),
                  present("filter1", "ksthunk"), "ok", "in-place"),
@@ -42,20 +135,18 @@ OUTCOMES = {
                   "no-driver"),
     "hostile-entries": (lambda c: c.seed(multi_sz(*HOSTILE)), appended(*HOSTILE), "changed",
                         "changed"),
+    # Wine's FOR /F stops reading at the long entry: the line before it is
+    # registry data, never taken for the program's last line.
+    "long-entry": (lambda c: c.seed(multi_sz(LONG_ENTRY, "ksthunk")),
+                   present(LONG_ENTRY, "ksthunk"), None, "unrecognised"),
+    "forged-last-line": (lambda c: c.seed(multi_sz(FORGED, LONG_ENTRY)),
+                         appended(FORGED, LONG_ENTRY), None, "unrecognised"),
+    # Another program changes the list under the first run: it runs again.
+    "changed-meanwhile": (_changed_during_first_run,
+                          (appended(*LONG_LIST) + SET_FAILURE, appended("filter1", "writer")),
+                          None, "changed"),
+    "lock-held": (_held("LOCK"), None, None, "busy"),
+    # The true outcome, and the event says the log lacks it.
+    "log-held": (_held("LOG"), appended("filter1", "filter2"), None, "changed"),
+    "old-output-held": (_old_output_held, None, None, "no-log"),
 }
-
-
-def wrapper_log():
-    """The log's path as the wrapper names it, in a Wine prefix (where
-    %SystemRoot% is C:\\windows)."""
-    with open(WRAPPER) as script:
-        settings = dict(re.findall(r'^set "(LOGDIR|LOG)=(.*)"', script.read(), re.M))
-    return settings["LOG"].replace("%LOGDIR%", settings["LOGDIR"]) \
-        .replace("%SystemRoot%", "C:\\windows")
-
-
-def wrapper_outcomes():
-    """{outcome: (exit code, event ID, event level)} as the wrapper sets them."""
-    with open(WRAPPER) as script:
-        rows = re.findall(r'^set "OUTCOME_([\w-]+)=(\d+) (\d+) (\w+)"', script.read(), re.M)
-    return {name: (int(code), int(event), level) for name, code, event, level in rows}

@@ -2,97 +2,121 @@
 """Runs deploy/windows/ksthunk-filter-run.cmd with Wine's cmd.exe beside the
 real ksthunk-filter.exe, once per outcome of the shared table, each in a
 throwaway copy of the end-to-end template prefix, and checks the wrapper's
-whole exit code (read on the Windows side: Linux sees only its low 8 bits),
-its log (the program's output byte for byte, then the outcome) and the
-event it asked eventcreate.exe for (a stand-in that records its arguments,
-since Wine has none). The hostile entries also check that no registry data
-was run as a command.
+whole exit code (read on the Windows side), its log (the program's output
+on each of its runs byte for byte, then the outcome), the event it asked
+eventcreate.exe for (a stand-in that records its arguments, since Wine has
+none) and the list it left. The hostile entries also check that no
+registry data was run as a command. Then two runs started together, ten
+times over: one changes the list and the other finds it in place.
 
-    run_wrapper.py --exe EXE --helper REGVALUE --eventcreate STANDIN --work DIR
+    run_wrapper.py --exe EXE --helper REGVALUE --eventcreate STANDIN --other OTHER --work DIR
+                   [TEST...]
+    run_wrapper.py --list
 """
 import argparse
 import os
 import re
-import shutil
+import subprocess
 import sys
 
-from outcomes import HOSTILE, OUTCOMES, ROOT, WRAPPER, wrapper_log, wrapper_outcomes
-from run_e2e import Case, console, multi_sz
+from outcomes import (FORGED, HOSTILE, LONG_ENTRY, OUTCOMES, ROOT, install, prefix_path,
+                      wrapper_outcomes, wrapper_setting)
+from run_e2e import TWO, Case, appended, console, multi_sz, present
 
-APP = "C:\\ksthunk-filter"
-LOG = wrapper_log()
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-def read(drive_c, windows_name):
-    """The bytes of a file of the prefix, named as Windows names it (Wine's
-    file names do not depend on case), or none."""
-    path = drive_c
-    for part in windows_name.split("\\")[1:]:
-        names = {name.lower(): name for name in os.listdir(path)} if os.path.isdir(path) else {}
-        path = os.path.join(path, names.get(part.lower(), part))
-    return open(path, "rb").read() if os.path.isfile(path) else b""
+LOG = wrapper_setting("LOG")
+# The list each run leaves, where the row's name does not say it already.
+STORED = {
+    "hostile-entries": multi_sz(*HOSTILE, "ksthunk"),
+    "forged-last-line": multi_sz(FORGED, LONG_ENTRY, "ksthunk"),
+    "changed-meanwhile": multi_sz("filter1", "writer", "ksthunk"),
+    "lock-held": TWO,
+    "log-held": multi_sz("filter1", "filter2", "ksthunk"),
+    "old-output-held": TWO,
+}
 
 
-def install(case, args):
-    """The exe and the wrapper side by side, the eventcreate stand-in where
-    the wrapper looks for Windows' own, and a parent batch that prints the
-    wrapper's exit code as Windows sees it."""
-    drive_c = os.path.join(case.prefix.path, "drive_c")
-    os.makedirs(os.path.join(drive_c, "ksthunk-filter"))
-    shutil.copy(args.exe, os.path.join(drive_c, "ksthunk-filter", "ksthunk-filter.exe"))
-    shutil.copy(WRAPPER, os.path.join(drive_c, "ksthunk-filter"))
-    # A 32-bit program that a 64-bit cmd.exe starts from System32 is looked
-    # up through the WoW64 redirection, in SysWOW64: the stand-in is in both.
-    for system in ("system32", "syswow64"):
-        shutil.copy(args.eventcreate, os.path.join(drive_c, "windows", system, "eventcreate.exe"))
-    wrapper = f'"{APP}\\{os.path.basename(WRAPPER)}"'
-    if case.launcher:  # the key's access list is emptied, then the wrapper runs
-        run = f'"{windows_path(args.helper)}" deny-access {wrapper}'
-    else:
-        run = f"cmd /c {wrapper}"
-    with open(os.path.join(drive_c, "parent.cmd"), "w", newline="\r\n") as parent:
-        parent.write(f"@echo off\n{run}\necho wrapper-exit %ERRORLEVEL%\n")
-    return drive_c
+def exit_code(stdout):
+    """The wrapper's exit code as C:\\parent.cmd printed it, or none."""
+    line = re.search(rb"wrapper-exit (\d+)", stdout)
+    return int(line.group(1)) if line else None
+
+
+def entry(output, outcome, code):
+    """The log entry of one run of the wrapper, as a pattern: a header and
+    the output for each run of the program, then the outcome; or, where the
+    program did not run, one line that ends with the outcome."""
+    tail = re.escape(f"outcome {outcome}, exit code {code}\r\n".encode())
+    if output is None:
+        return rb"=== [^\r\n]*; " + tail
+    status = 1 if outcome == "refused" else 0
+    runs = (output,) if isinstance(output, str) else output
+    return b"".join(rb"=== [^\r\n]* run \d+, try %d: ksthunk-filter\.exe exit status %d\r\n"
+                    % (number, status) + re.escape(console(text))
+                    for number, text in enumerate(runs, 1)) + tail
 
 
 def check(name, args, table):
     set_up, output, _, outcome = OUTCOMES[name]
     code, event, level = table[outcome]
     case = Case(args, f"wrapper-{name}")
+    case.other = args.other
     set_up(case)
-    drive_c = install(case, args)
-    result = case.prefix.wine("cmd", "/c", "C:\\parent.cmd")
+    command = install(case, args)
+    result = case.prefix.wine(*command)
     failures = case.failures
-    exit_line = re.search(rb"wrapper-exit (\d+)", result.stdout)
-    if not exit_line or int(exit_line.group(1)) != code:
+    if exit_code(result.stdout) != code:
         failures.append(f"wrapper printed {result.stdout!r}, expected exit code {code}")
 
-    status = 1 if outcome == "refused" else 0
-    log = read(drive_c, LOG)
-    head, _, body = log.partition(b"\r\n")
-    expected_body = console(output) + f"outcome {outcome}, exit code {code}\r\n".encode()
-    if not head.startswith(b"=== ") or not head.endswith(f"exit status {status}".encode()) \
-            or body != expected_body:
-        failures.append(f"log {log!r}, expected a header, then {expected_body!r}")
+    log = open(prefix_path(case, LOG), "rb").read()
+    # The log is held open all along: the entry cannot reach it, and the
+    # event says so.
+    note = wrapper_setting("NOT_LOGGED") if name == "log-held" else ""
+    expected = b"" if note else entry(output, outcome, code)
+    if not re.fullmatch(expected, log, re.S):
+        failures.append(f"log {log[:2000]!r}, expected {expected[:2000]!r}")
 
-    calls = read(drive_c, "C:\\eventcreate-calls.txt").decode("latin-1").splitlines()
+    calls_file = prefix_path(case, "C:\\eventcreate-calls.txt")
+    calls = open(calls_file, encoding="latin-1").read().splitlines()
     expected_call = (f"/T {level} /ID {event} /L APPLICATION /SO ksthunk-filter "
-                     f'/D "ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}"')
+                     f'/D "ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}{note}"')
     # Wine passes the blanks before the redirection on to the program too.
     if len(calls) != 1 or not calls[0].rstrip().endswith(" " + expected_call):
         failures.append(f"eventcreate calls {calls!r}, expected one ending {expected_call!r}")
 
-    if os.path.exists(os.path.join(drive_c, "pwned.txt")):
+    if os.path.exists(prefix_path(case, "C:\\pwned.txt")):
         failures.append("registry data was run as a command")
-    if name == "hostile-entries":
-        case.expect_stored(multi_sz(*HOSTILE, "ksthunk"))
+    if name in STORED:
+        case.expect_stored(STORED[name])
     status = case.finish()
     print(f"{name}: wrapper outcome {outcome}, exit code {code}, event {event}",
           "passed" if status == 0 else "FAILED")
+    return status
+
+
+def check_two_at_once(args, table, trials=10):
+    """Two runs of the wrapper started together on a list without ksthunk:
+    one reports it changed, the other in place, and the log holds both
+    runs' entries whole."""
+    case = Case(args, "wrapper-two-at-once")
+    command = install(case, args)
+    log = prefix_path(case, LOG)
+    expected = (entry(appended("filter1"), "changed", table["changed"][0])
+                + entry(present("filter1", "ksthunk"), "in-place", table["in-place"][0]))
+    for trial in range(1, trials + 1):
+        case.seed(multi_sz("filter1"))
+        if os.path.exists(log):
+            os.remove(log)
+        runs = [subprocess.Popen(["wine", *command], env=case.prefix.env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                for _ in range(2)]
+        codes = sorted(exit_code(run.communicate(timeout=600)[0]) for run in runs)
+        if codes != sorted([table["changed"][0], table["in-place"][0]]):
+            case.failures.append(f"trial {trial}: exit codes {codes}")
+        if not re.fullmatch(expected, open(log, "rb").read(), re.S):
+            case.failures.append(f"trial {trial}: the log does not hold both entries whole")
+        case.expect_stored(multi_sz("filter1", "ksthunk"))
+    status = case.finish()
+    print(f"two runs at once, {trials} times:", "passed" if status == 0 else "FAILED")
     return status
 
 
@@ -108,12 +132,21 @@ def guide_matches(table):
     return True
 
 
+TESTS = [*OUTCOMES, "two-at-once"]
+
+
 def main():
+    if sys.argv[1:] == ["--list"]:  # for CMake: one test each
+        print(";".join(TESTS))
+        return 0
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--helper", required=True)
     parser.add_argument("--eventcreate", required=True)
+    parser.add_argument("--other", required=True)
     parser.add_argument("--work", required=True)
+    parser.add_argument("tests", nargs="*", choices=TESTS, default=TESTS,
+                        help="rows of the table, or two-at-once (default: all)")
     args = parser.parse_args()
     table = wrapper_outcomes()
     events = [event for _, event, _ in table.values()]
@@ -123,7 +156,9 @@ def main():
             or set(failures) & {0, 1641, 1707, 3010, 1618}:
         sys.exit(f"the wrapper's outcomes are not distinct failures: {table}")
     failed = not guide_matches(table)
-    return 1 if sum(check(name, args, table) for name in OUTCOMES) or failed else 0
+    statuses = [check(name, args, table) if name in OUTCOMES else check_two_at_once(args, table)
+                for name in args.tests]
+    return 1 if any(statuses) or failed else 0
 
 
 if __name__ == "__main__":
