@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
-"""Runs the real ksthunk-filter.exe under Wine through Ansible, with the
-playbook's changed_when and failed_when, once per outcome of the shared
-table (outcomes.py), and checks that Ansible reports ok, changed or failed
-as the table says.
+"""Runs the real wrapper beside the real ksthunk-filter.exe under Wine
+through Ansible, with the playbook's outcome rule, once per outcome of the
+shared table (outcomes.py) that names Ansible's report, and checks that
+Ansible reports ok, changed or failed as the table says, with the wrapper's
+last line as its message, and that the host got the wrapper's log entry
+and event.
 
-    run_ansible.py --exe EXE --helper REGVALUE --work DIR
+    run_ansible.py --exe EXE --helper REGVALUE --eventcreate STANDIN --other OTHER --work DIR
 """
 import argparse
 import json
@@ -12,7 +14,7 @@ import os
 import subprocess
 import sys
 
-from outcomes import OUTCOMES
+from outcomes import OUTCOMES, install, prefix_path, wrapper_outcomes, wrapper_setting
 from run_e2e import Case
 
 PLAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "local-play.yml")
@@ -24,33 +26,56 @@ def reported(stats):
     return "changed" if stats.get("changed") else "ok"
 
 
+def run(name, set_up, expected, outcome, args, table):
+    case = Case(args, f"ansible-{name}")
+    case.other = args.other
+    set_up(case)
+    command = install(case, args)
+    env = dict(case.prefix.env, ANSIBLE_STDOUT_CALLBACK="json",
+               ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1")
+    result = subprocess.run(
+        ["ansible-playbook", "-i", "localhost,", PLAY,
+         "-e", json.dumps({"ksthunk_command": command})],
+        env=env, capture_output=True, text=True, timeout=600)
+    code, event, _ = table[outcome]
+    log = open(prefix_path(case, wrapper_setting("LOG")), "rb").read()
+    events = open(prefix_path(case, "C:\\eventcreate-calls.txt")).read()
+    case.finish()
+    try:
+        report = json.loads(result.stdout)
+        stats = report["stats"]["localhost"]
+        message = report["plays"][0]["tasks"][-1]["hosts"]["localhost"]["msg"]
+    except (ValueError, KeyError, IndexError):
+        print(f"FAIL: {name}: no report from ansible-playbook:\n{result.stdout}{result.stderr}")
+        return 1
+    got = reported(stats)
+    print(f"{name}: Ansible reports {got}, expected {expected}; message {message!r}")
+    failures = []
+    if got != expected:
+        failures.append("another report")
+    if not message.startswith(f"ksthunk-filter: {outcome}, exit code {code},"):
+        failures.append("the message is not the wrapper's last line")
+    if not log.endswith(f"outcome {outcome}, exit code {code}\r\n".encode()):
+        failures.append("the log lacks the run's entry")
+    if events.count(f"/ID {event} ") != 1:
+        failures.append("no event")
+    for failure in failures:
+        print(f"FAIL: {name}: {failure}")
+    return 1 if failures else 0
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--helper", required=True)
+    parser.add_argument("--eventcreate", required=True)
+    parser.add_argument("--other", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
-    failures = 0
-    for name, (set_up, _, expected, _) in OUTCOMES.items():
-        case = Case(args, f"ansible-{name}")
-        set_up(case)
-        env = dict(case.prefix.env, ANSIBLE_STDOUT_CALLBACK="json",
-                   ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1")
-        command = json.dumps({"ksthunk_command": case.command()})
-        result = subprocess.run(
-            ["ansible-playbook", "-i", "localhost,", PLAY, "-e", command],
-            env=env, capture_output=True, text=True, timeout=300)
-        case.finish()
-        try:
-            stats = json.loads(result.stdout)["stats"]["localhost"]
-        except (ValueError, KeyError):
-            print(f"FAIL: {name}: no report from ansible-playbook:\n{result.stdout}{result.stderr}")
-            failures += 1
-            continue
-        got = reported(stats)
-        print(f"{name}: Ansible reports {got}, expected {expected}")
-        if got != expected:
-            failures += 1
+    table = wrapper_outcomes()
+    failures = sum(run(name, set_up, expected, outcome, args, table)
+                   for name, (set_up, _, expected, outcome) in OUTCOMES.items()
+                   if expected is not None)
     return 1 if failures else 0
 
 
