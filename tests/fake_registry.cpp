@@ -33,6 +33,10 @@ State& TheState() {
   return state;
 }
 
+bool IsStringType(std::uint32_t type) {
+  return type == 1 || type == 2 || type == kRegMultiSz;  // SZ, EXPAND_SZ
+}
+
 // Distinct addresses serve as handles.
 std::array<char, 1024> handleSlots;
 char rootSlot;
@@ -180,6 +184,9 @@ SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
   if (*size < stored) {
     *size = stored;
     return kMoreData;
+  }
+  if (!IsStringType(value->type)) {
+    return kStatusNoUnicodeTranslation;  // as the Windows layer refuses it
   }
   if (stored > 0) {
     std::memcpy(data, value->bytes.data(), stored);

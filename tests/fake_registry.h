@@ -1,5 +1,6 @@
 // An in-memory registry linked in place of the Windows one. It keeps keys
-// and values with their exact bytes and type, records every call with its
+// and values with their exact bytes and type, refuses the data of a value
+// of no string type as the Windows layer does, records every call with its
 // arguments, and can be told to fail an operation or to misreport sizes the
 // way the real registry may.
 #pragma once

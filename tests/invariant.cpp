@@ -104,9 +104,11 @@ class Model {
   }
 
   // The data query into a buffer of `room` bytes: the bytes read, or
-  // nothing when it fails.
+  // nothing when it fails. A value of no string type is never read.
   std::optional<std::string> DataQuery(std::uint64_t room) {
-    if (Call(Op::DataQuery) || !stored_ || stored_->bytes.size() > room) {
+    if (Call(Op::DataQuery) || !stored_ || stored_->bytes.size() > room ||
+        (stored_->type != 1 && stored_->type != 2 &&
+         stored_->type != kRegMultiSz)) {
       return std::nullopt;
     }
     return stored_->bytes;
