@@ -335,13 +335,14 @@ def case_inside_code_page(c):
 
 def case_raw_bytes(c):
     """A value that was never a list of names is refused and left as it was,
-    its key not written at all."""
-    for kind, data in RAW:
-        c.seed(data, kind, command="seed-wide")
-        written = c.stored("written")
-        c.run(expect_output=SUCCESS + READ_FAILURE, expect_status=0)
-        c.expect_stored(f"{kind} {data.hex()}", command="dump-wide")
-        c.expect_stored(written, command="written")
+    its key not written at all, in every code page."""
+    for code_page in CODE_PAGES:
+        for kind, data in RAW:
+            c.seed(data, kind, command="seed-wide")
+            written = c.stored("written")
+            c.run(expect_output=SUCCESS + READ_FAILURE, expect_status=0, code_page=code_page)
+            c.expect_stored(f"{kind} {data.hex()}", command="dump-wide")
+            c.expect_stored(written, command="written")
     # A REG_SZ is a string: rewritten as a list, which moves the write time on.
     c.seed(b"MSTEE\0", REG_SZ)
     written = c.stored("written")
