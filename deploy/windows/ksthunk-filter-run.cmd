@@ -153,7 +153,7 @@ set "KIND=no-log"
 
 :locked_end
 call :row
-set "LINE=%HEADER%: %RUN% could not be emptied and made anew; outcome %KIND%, exit code %CODE%"
+if not defined ENTRY set "LINE=%HEADER%: %RUN% could not be emptied and made anew; outcome %KIND%, exit code %CODE%"
 if defined ENTRY >>"%ENTRY%" echo outcome %KIND%, exit code %CODE%
 call :append
 if exist "%RUN%" rd /s /q "%RUN%" >nul 2>&1
