@@ -9,17 +9,26 @@ rem     code of its own for each kind of failure;
 rem   - one Application event (source ksthunk-filter) with the outcome, for
 rem     Event Forwarding or any log agent;
 rem   - the program's output, byte for byte, and the outcome, appended to
-rem     %SystemRoot%\Logs\ksthunk-filter\ksthunk-filter.log.
+rem     %SystemRoot%\Logs\ksthunk-filter\ksthunk-filter.log by the runs
+rem     that got the lock; a log of 1 MiB or more is first renamed to
+rem     ksthunk-filter.log.1, which replaces an older one.
+rem
+rem The log folder is for SYSTEM and administrators alone: its access list
+rem is set on every run, before anything is made in it, since a user who
+rem may read a file may hold it open and so block every run.
 rem
 rem One run at a time. The script runs itself again (":locked") with its
 rem standard output redirected to the lock file. cmd.exe opens a redirection
 rem target without write sharing, so while that run lasts, another run's
 rem redirection to the lock fails ("Sharing violation"): its command does
-rem not run and ERRORLEVEL stays as it was, 1618, set just before. The file
-rem is closed when the run ends, however it ends, so no lock outlives its
-rem run. Inside the lock the run empties and makes a folder of its own, so
-rem it never reads output that it did not write; the program runs again,
-rem twice at most, when another program changed the list under it.
+rem not run and ERRORLEVEL stays as it was, 1618, set just before (1 is
+rem taken for the same). The file is closed when the run ends, however it
+rem ends, so no lock outlives its run. Inside the lock the run empties and
+rem makes a folder of its own, so it never reads output that it did not
+rem write; the program runs again, twice at most, when another program
+rem changed the list under it. The script's own path, which may hold & ^ (
+rem ) and blanks, reaches the second run in a variable that the child
+rem expands inside its own quotes.
 rem
 rem The output holds registry data, which may contain any of " %% & ^ ! ;
 rem so no line of it is ever parsed as a command: the lines are read only
@@ -35,9 +44,10 @@ rem where there is none), find's switches, && and || (Wine's runs what
 rem follows either whatever the errorlevel), redirection of a block and a
 rem redirection written before a block, handle 9, substrings of delayed
 rem expansion (!X:~0,8!), "echo(" (Wine's prints the parenthesis) and LF-only
-rem line ends. %TIME% and %RANDOM% tell runs apart only with a check against
-rem the log: Wine's %TIME% has no seconds, and runs started in the same
-rem second get the same %RANDOM%.
+rem line ends. A run's entry is found in the log by a key of its own, ASCII
+rem digits, checked against the log: %DATE% and %TIME% follow the locale
+rem (not always ASCII, and so not found again by find), Wine's %TIME% has
+rem no seconds, and runs started in the same second get the same %RANDOM%.
 setlocal EnableExtensions DisableDelayedExpansion
 
 rem Outcome: exit code, event ID, event level. docs/administrators.md and
@@ -69,12 +79,14 @@ set "CMD=%SystemRoot%\System32\cmd.exe"
 set "FIND=%SystemRoot%\System32\find.exe"
 set "PING=%SystemRoot%\System32\PING.EXE"
 set "EVENTCREATE=%SystemRoot%\System32\eventcreate.exe"
+set "ICACLS=%SystemRoot%\System32\icacls.exe"
 rem How often each step is tried: the lock a second apart, the program two
 rem seconds apart, the append to the log a second apart.
 set "LOCK_TRIES=30"
 set "PROGRAM_TRIES=3"
 set "LOG_TRIES=5"
 set "MARK=-- end of output --"
+set "LOG_LIMIT=1048576"
 set "NOT_LOGGED= (this run's entry could not be appended to it)"
 set "NOTE="
 
@@ -82,13 +94,16 @@ if "%~1"==":locked" goto locked
 
 set "KIND=no-log"
 if not exist "%LOGDIR%\" mkdir "%LOGDIR%" 2>nul
+"%ICACLS%" "%LOGDIR%" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F >nul 2>&1
 if not exist "%LOCK%" 2>nul >>"%LOCK%" type nul
 if not exist "%LOCK%" goto report
+set "SELF=%~f0"
 set "TRIED=0"
 :take_lock
 "%CMD%" /d /c exit 1618
-"%CMD%" /d /s /c ""%~f0" :locked" 2>nul >"%LOCK%"
+"%CMD%" /d /s /c ""%%SELF%%" :locked" 2>nul >"%LOCK%"
 set "RESULT=%ERRORLEVEL%"
+if "%RESULT%"=="1" set "RESULT=1618"
 if not "%RESULT%"=="1618" goto unlocked
 set /a TRIED+=1
 if %TRIED% GEQ %LOCK_TRIES% goto busy
@@ -106,11 +121,6 @@ goto report
 
 :busy
 set "KIND=busy"
-call :row
-call :new_header
-set "ENTRY="
-set "LINE=%HEADER%: another run held the lock; outcome %KIND%, exit code %CODE%"
-call :append
 
 :report
 call :row
@@ -118,12 +128,14 @@ call :row
 echo ksthunk-filter: %KIND%, exit code %CODE%, log %LOG%%NOTE%
 exit /b %CODE%
 
-rem The run inside the lock: a folder of its own, emptied and made here (a
-rem file in it that another process holds open stops the run before the
-rem program runs), the program's runs, and the entry of the log.
+rem The run inside the lock: the log rotated, a folder of its own, emptied
+rem and made here (a file in it that another process holds open stops the
+rem run before the program runs), the program's runs, and the entry of the
+rem log.
 :locked
 set "KIND=no-log"
 set "ENTRY="
+call :rotate
 call :new_header
 if exist "%RUN%" rd /s /q "%RUN%" >nul 2>&1
 if exist "%RUN%" goto locked_end
@@ -170,25 +182,34 @@ for /f "tokens=1-3" %%A in ("%ROW%") do (
 )
 goto :eof
 
-rem Sets HEADER, the first line of this run's entry, to one that no line of
-rem the log holds yet, so that finding it there later means the entry
-rem arrived.
-:new_header
-set "HEADER==== %DATE% %TIME% run %RANDOM%"
+rem Renames a log of LOG_LIMIT bytes or more to ksthunk-filter.log.1.
+:rotate
 if not exist "%LOG%" goto :eof
-"%FIND%" "%HEADER%" "%LOG%" >nul 2>&1
+for %%F in ("%LOG%") do set "LOG_SIZE=%%~zF"
+if %LOG_SIZE% LSS %LOG_LIMIT% goto :eof
+move /y "%LOG%" "%LOG%.1" >nul 2>&1
+goto :eof
+
+rem Sets KEY to a text that no line of the log holds yet, so that finding
+rem it there later means this run's entry arrived, and HEADER, the first
+rem line of the entry, to KEY with the date and time for people to read.
+:new_header
+set "KEY==== run %RANDOM%-%RANDOM%,"
+set "HEADER=%KEY% %DATE% %TIME%"
+if not exist "%LOG%" goto :eof
+"%FIND%" "%KEY%" "%LOG%" >nul 2>&1
 if errorlevel 1 goto :eof
 goto new_header
 
 rem Appends this run's entry to the log in one piece: the file ENTRY, or
-rem the line LINE where there is none. Tries again while HEADER is not in
-rem the log (another process may hold it open); sets NOTE if it never is.
+rem the line LINE where there is none. Tries again while KEY is not in the
+rem log (another process may hold it open); sets NOTE if it never is.
 :append
 set "APPENDED=0"
 :append_again
 if defined ENTRY 2>nul >>"%LOG%" type "%ENTRY%"
 if not defined ENTRY 2>nul >>"%LOG%" echo %LINE%
-"%FIND%" "%HEADER%" "%LOG%" >nul 2>&1
+"%FIND%" "%KEY%" "%LOG%" >nul 2>&1
 if not errorlevel 1 goto :eof
 set /a APPENDED+=1
 if %APPENDED% GEQ %LOG_TRIES% goto unlogged

@@ -50,26 +50,29 @@ def prefix_path(case, windows_name):
 
 
 def install(case, args):
-    """The exe and the wrapper side by side, the eventcreate stand-in where
-    the wrapper looks for Windows' own, and C:\\parent.cmd, which runs the
-    wrapper and prints its exit code as Windows sees it (Linux sees only
-    the low 8 bits). Returns what `wine` is given to run the parent."""
-    drive_c = os.path.join(case.prefix.path, "drive_c")
-    os.makedirs(os.path.join(drive_c, "ksthunk-filter"))
-    shutil.copy(args.exe, os.path.join(drive_c, "ksthunk-filter", "ksthunk-filter.exe"))
-    shutil.copy(WRAPPER, os.path.join(drive_c, "ksthunk-filter"))
+    """The exe and the wrapper side by side in the case's folder (APP unless
+    it names another), stand-ins where the wrapper looks for eventcreate and
+    icacls, and C:\\parent.cmd, which runs the wrapper by name from its
+    folder, as Intune does, and prints its exit code as Windows sees it
+    (Linux sees only its low 8 bits). Returns what `wine` is given to run."""
+    app = getattr(case, "app", APP)
+    folder = prefix_path(case, app)
+    os.makedirs(folder)
+    shutil.copy(case.exe, os.path.join(folder, "ksthunk-filter.exe"))
+    shutil.copy(WRAPPER, folder)
     # A 32-bit program that a 64-bit cmd.exe starts from System32 is looked
-    # up through the WoW64 redirection, in SysWOW64: the stand-in is in both.
+    # up through the WoW64 redirection, in SysWOW64: a stand-in is in both.
     for system in ("system32", "syswow64"):
-        shutil.copy(args.eventcreate, os.path.join(drive_c, "windows", system, "eventcreate.exe"))
-    wrapper = f'"{APP}\\{os.path.basename(WRAPPER)}"'
+        for tool in ("eventcreate", "icacls"):
+            shutil.copy(args.standin, prefix_path(case, f"C:\\windows\\{system}\\{tool}.exe"))
+    wrapper = os.path.basename(WRAPPER)
     if case.launcher:  # the key's access list is emptied, then the wrapper runs
         helper = "Z:" + os.path.abspath(case.helper).replace("/", "\\")
-        run = f'"{helper}" deny-access {wrapper}'
+        run = f'"{helper}" deny-access "{app}\\{wrapper}"'
     else:
         run = f"cmd /c {wrapper}"
-    with open(os.path.join(drive_c, "parent.cmd"), "w", newline="\r\n") as parent:
-        parent.write(f"@echo off\n{run}\necho wrapper-exit %ERRORLEVEL%\n")
+    with open(prefix_path(case, "C:\\parent.cmd"), "w", newline="\r\n") as parent:
+        parent.write(f'@echo off\ncd /d "{app}"\n{run}\necho wrapper-exit %ERRORLEVEL%\n')
     return ["cmd", "/c", "C:\\parent.cmd"]
 
 
@@ -86,9 +89,26 @@ FORGED = PRESENT.strip()
 LONG_LIST = [f"filter{i:05d}" for i in range(3000)]
 
 
-def _without_driver(case):
-    case.remove_thunk_driver()
+APPENDED_TWO = appended("filter1", "filter2")
+
+
+def _two_with(**settings):
+    """The list filter1, filter2, and the run's folder (app) or locale."""
+    def set_up(case):
+        vars(case).update(settings)
+        case.seed(TWO)
+    return set_up
+
+
+# A log that an earlier run left at 2 MiB.
+OLD_LOG = b"=== run 1-1, an earlier entry\r\n" * 70000
+
+
+def _big_log(case):
     case.seed(TWO)
+    os.makedirs(prefix_path(case, wrapper_setting("LOGDIR")))
+    with open(prefix_path(case, wrapper_setting("LOG")), "wb") as log:
+        log.write(OLD_LOG)
 
 
 def _changed_during_first_run(case):
@@ -131,8 +151,8 @@ OUTCOMES = {
                     SUCCESS + READ_FAILURE, "failed", "read-failed"),
     "refused": (lambda c: (c.set_windows_version("winxp"), c.seed(TWO)), OLD_WINDOWS,
                 "failed", "refused"),
-    "no-driver": (_without_driver, appended("filter1", "filter2") + DRIVER_MISSING, "failed",
-                  "no-driver"),
+    "no-driver": (lambda c: (c.remove_thunk_driver(), c.seed(TWO)),
+                  APPENDED_TWO + DRIVER_MISSING, "failed", "no-driver"),
     "hostile-entries": (lambda c: c.seed(multi_sz(*HOSTILE)), appended(*HOSTILE), "changed",
                         "changed"),
     # Wine's FOR /F stops reading at the long entry: the line before it is
@@ -149,4 +169,10 @@ OUTCOMES = {
     # The true outcome, and the event says the log lacks it.
     "log-held": (_held("LOG"), appended("filter1", "filter2"), None, "changed"),
     "old-output-held": (_old_output_held, None, None, "no-log"),
+    # Run by name from a folder that cmd.exe would split, and in locales
+    # whose %DATE% is not ASCII: one entry, no note.
+    "odd-folder": (_two_with(app="C:\\R&D a^b (x86)"), APPENDED_TWO, None, "changed"),
+    "bulgarian-date": (_two_with(locale="bg_BG.UTF-8"), APPENDED_TWO, None, "changed"),
+    "chinese-date": (_two_with(locale="zh_CN.UTF-8"), APPENDED_TWO, None, "changed"),
+    "big-log": (_big_log, APPENDED_TWO, None, "changed"),
 }

@@ -6,7 +6,7 @@ Ansible reports ok, changed or failed as the table says, with the wrapper's
 last line as its message, and that the host got the wrapper's log entry
 and event.
 
-    run_ansible.py --exe EXE --helper REGVALUE --eventcreate STANDIN --other OTHER --work DIR
+    run_ansible.py --exe EXE --helper REGVALUE --standin STANDIN --other OTHER --work DIR
 """
 import argparse
 import json
@@ -39,7 +39,7 @@ def run(name, set_up, expected, outcome, args, table):
         env=env, capture_output=True, text=True, timeout=600)
     code, event, _ = table[outcome]
     log = open(prefix_path(case, wrapper_setting("LOG")), "rb").read()
-    events = open(prefix_path(case, "C:\\eventcreate-calls.txt")).read()
+    events = open(prefix_path(case, "C:\\standin-calls.txt")).read()
     case.finish()
     try:
         report = json.loads(result.stdout)
@@ -68,7 +68,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--helper", required=True)
-    parser.add_argument("--eventcreate", required=True)
+    parser.add_argument("--standin", required=True)
     parser.add_argument("--other", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()

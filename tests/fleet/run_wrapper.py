@@ -4,12 +4,13 @@ real ksthunk-filter.exe, once per outcome of the shared table, each in a
 throwaway copy of the end-to-end template prefix, and checks the wrapper's
 whole exit code (read on the Windows side), its log (the program's output
 on each of its runs byte for byte, then the outcome), the event it asked
-eventcreate.exe for (a stand-in that records its arguments, since Wine has
-none) and the list it left. The hostile entries also check that no
+eventcreate.exe for, the access list it asked icacls.exe for (stand-ins
+that record their arguments: Wine has no eventcreate, and its icacls changes
+nothing) and the list it left. The hostile entries also check that no
 registry data was run as a command. Then two runs started together, ten
 times over: one changes the list and the other finds it in place.
 
-    run_wrapper.py --exe EXE --helper REGVALUE --eventcreate STANDIN --other OTHER --work DIR
+    run_wrapper.py --exe EXE --helper REGVALUE --standin STANDIN --other OTHER --work DIR
                    [TEST...]
     run_wrapper.py --list
 """
@@ -19,8 +20,8 @@ import re
 import subprocess
 import sys
 
-from outcomes import (FORGED, HOSTILE, LONG_ENTRY, OUTCOMES, ROOT, install, prefix_path,
-                      wrapper_outcomes, wrapper_setting)
+from outcomes import (FORGED, HOSTILE, LONG_ENTRY, OLD_LOG, OUTCOMES, ROOT, install,
+                      prefix_path, wrapper_outcomes, wrapper_setting)
 from run_e2e import TWO, Case, appended, console, multi_sz, present
 
 LOG = wrapper_setting("LOG")
@@ -32,7 +33,14 @@ STORED = {
     "lock-held": TWO,
     "log-held": multi_sz("filter1", "filter2", "ksthunk"),
     "old-output-held": TWO,
+    **dict.fromkeys(("odd-folder", "bulgarian-date", "chinese-date", "big-log"),
+                    multi_sz("filter1", "filter2", "ksthunk")),
 }
+
+
+def read(path):
+    """The bytes of a file, none when there is no such file."""
+    return open(path, "rb").read() if os.path.exists(path) else b""
 
 
 def exit_code(stdout):
@@ -47,10 +55,10 @@ def entry(output, outcome, code):
     program did not run, one line that ends with the outcome."""
     tail = re.escape(f"outcome {outcome}, exit code {code}\r\n".encode())
     if output is None:
-        return rb"=== [^\r\n]*; " + tail
+        return rb"=== run \d+-\d+, [^\r\n]*; " + tail
     status = 1 if outcome == "refused" else 0
     runs = (output,) if isinstance(output, str) else output
-    return b"".join(rb"=== [^\r\n]* run \d+, try %d: ksthunk-filter\.exe exit status %d\r\n"
+    return b"".join(rb"=== run \d+-\d+, [^\r\n]*, try %d: ksthunk-filter\.exe exit status %d\r\n"
                     % (number, status) + re.escape(console(text))
                     for number, text in enumerate(runs, 1)) + tail
 
@@ -62,26 +70,32 @@ def check(name, args, table):
     case.other = args.other
     set_up(case)
     command = install(case, args)
-    result = case.prefix.wine(*command)
+    result = case.prefix.wine(*command, locale=getattr(case, "locale", None))
     failures = case.failures
-    if exit_code(result.stdout) != code:
-        failures.append(f"wrapper printed {result.stdout!r}, expected exit code {code}")
-
-    log = open(prefix_path(case, LOG), "rb").read()
     # The log is held open all along: the entry cannot reach it, and the
-    # event says so.
+    # last line and the event say so.
     note = wrapper_setting("NOT_LOGGED") if name == "log-held" else ""
-    expected = b"" if note else entry(output, outcome, code)
+    last = f"ksthunk-filter: {outcome}, exit code {code}, log {LOG}{note}\r\n".encode()
+    if exit_code(result.stdout) != code or last not in result.stdout:
+        failures.append(f"wrapper printed {result.stdout!r}, expected {last!r} and {code}")
+
+    log = read(prefix_path(case, LOG))
+    # Only a run that got the lock writes an entry.
+    expected = b"" if outcome == "busy" or note else entry(output, outcome, code)
     if not re.fullmatch(expected, log, re.S):
         failures.append(f"log {log[:2000]!r}, expected {expected[:2000]!r}")
+    if name == "big-log" and read(prefix_path(case, LOG + ".1")) != OLD_LOG:
+        failures.append("ksthunk-filter.log.1 does not hold the old log")
 
-    calls_file = prefix_path(case, "C:\\eventcreate-calls.txt")
-    calls = open(calls_file, encoding="latin-1").read().splitlines()
-    expected_call = (f"/T {level} /ID {event} /L APPLICATION /SO ksthunk-filter "
-                     f'/D "ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}{note}"')
     # Wine passes the blanks before the redirection on to the program too.
-    if len(calls) != 1 or not calls[0].rstrip().endswith(" " + expected_call):
-        failures.append(f"eventcreate calls {calls!r}, expected one ending {expected_call!r}")
+    calls = [call.rstrip() for call in read(prefix_path(case, "C:\\standin-calls.txt"))
+             .decode("latin-1").splitlines()]
+    expected_calls = [f'icacls.exe" "{wrapper_setting("LOGDIR")}" /inheritance:r /grant:r '
+                      "*S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F",
+                      f'eventcreate.exe" /T {level} /ID {event} /L APPLICATION /SO ksthunk-filter '
+                      f'/D "ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}{note}"']
+    if len(calls) != 2 or not all(map(str.endswith, calls, expected_calls)):
+        failures.append(f"calls {calls!r}, expected two ending {expected_calls!r}")
 
     if os.path.exists(prefix_path(case, "C:\\pwned.txt")):
         failures.append("registry data was run as a command")
@@ -142,7 +156,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--helper", required=True)
-    parser.add_argument("--eventcreate", required=True)
+    parser.add_argument("--standin", required=True)
     parser.add_argument("--other", required=True)
     parser.add_argument("--work", required=True)
     parser.add_argument("tests", nargs="*", choices=TESTS, default=TESTS,
