@@ -78,10 +78,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   std::string bytes = input.Rest();
   if (shape & 0x40) {
     // Another program writes the value before one of the calls: the second
-    // half of the bytes, or one entry more when the input is odd-sized.
+    // half of the bytes, or, when the input is odd-sized, one entry more or
+    // (every other time) no value at all.
     const std::size_t call =
         bytes.empty() ? 0 : static_cast<unsigned char>(bytes[0]) % 10u;
-    scenario.change = invariant::Change{call};
+    scenario.change = invariant::Change{call, {}, bytes.size() % 4 == 3};
     if (bytes.size() % 2 == 0) {
       scenario.change->bytes = bytes.substr(bytes.size() / 2);
     }

@@ -20,7 +20,6 @@ struct Watch {
   int requests = 0;
   int allocations = 0;
   int releases = 0;
-  int failed = 0;
   std::array<void*, kMaxBlocks> live{};
 };
 
@@ -60,7 +59,6 @@ Pause::~Pause() { watch.on = wasOn_; }
 
 int Allocations() { return watch.allocations; }
 int Releases() { return watch.releases; }
-int FailedAllocations() { return watch.failed; }
 
 int Unreleased() {
   int count = 0;
@@ -82,7 +80,6 @@ extern "C" void* __wrap_malloc(std::size_t size) {
   // A zero-byte request may return null, as the C standard allows.
   if (watch.requests == watch.failAt || size == 0 ||
       size >= allocation_watch::kAddressSpaceLimit) {
-    ++watch.failed;
     return nullptr;
   }
   void* block = __real_malloc(size);

@@ -30,6 +30,5 @@ class Pause {
 int Allocations();  // blocks handed out while watching
 int Releases();     // watched blocks freed
 int Unreleased();   // watched blocks not freed yet
-int FailedAllocations();
 
 }  // namespace allocation_watch

@@ -23,6 +23,7 @@ struct State {
   std::map<std::size_t, SystemStatus> callFailures;
   std::uint32_t lastError = 0;
   std::vector<Call> calls;
+  std::vector<Write> writes;
   std::map<RegistryKey, std::string> openKeys;
   std::size_t handlesIssued = 0;
   int badCloses = 0;
@@ -31,10 +32,6 @@ struct State {
 State& TheState() {
   static State state;
   return state;
-}
-
-bool IsStringType(std::uint32_t type) {
-  return type == 1 || type == 2 || type == kRegMultiSz;  // SZ, EXPAND_SZ
 }
 
 // Distinct addresses serve as handles.
@@ -87,6 +84,10 @@ Value* FindValue(const std::string& path, const std::string& name) {
 
 }  // namespace
 
+bool IsStringType(std::uint32_t type) {
+  return type == 1 || type == 2 || type == kRegMultiSz;
+}
+
 void Reset() {
   TheState() = State{};
   AddKey("");
@@ -97,6 +98,15 @@ void AddKey(const std::string& path) { TheState().keys[path]; }
 void PutValue(const std::string& path, const std::string& name,
               std::uint32_t type, std::string bytes) {
   TheState().keys[path][name] = Value{type, std::move(bytes)};
+}
+
+void SetValue(const std::string& path, const std::string& name,
+              const std::optional<Value>& value) {
+  if (value) {
+    TheState().keys[path][name] = *value;
+  } else {
+    TheState().keys[path].erase(name);
+  }
 }
 
 std::optional<Value> GetValue(const std::string& path,
@@ -119,14 +129,7 @@ void FailCall(std::size_t call, SystemStatus status) {
 void SetLastSystemError(std::uint32_t code) { TheState().lastError = code; }
 
 const std::vector<Call>& Calls() { return TheState().calls; }
-
-std::vector<Op> CallOps() {
-  std::vector<Op> ops;
-  for (const Call& call : Calls()) {
-    ops.push_back(call.op);
-  }
-  return ops;
-}
+const std::vector<Write>& Writes() { return TheState().writes; }
 
 int OpenHandleCount() { return static_cast<int>(TheState().openKeys.size()); }
 int BadCloseCount() { return TheState().badCloses; }
@@ -142,7 +145,7 @@ SystemStatus RegistryOpenKey(RegistryKey root, const char* path,
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
   if (const auto failure =
-          Begin(Call{Op::Open, root, path, access, {}, 0, 0, {}})) {
+          Begin(Call{Op::Open, root, path, access, {}, 0, 0})) {
     return *failure;
   }
   if (root != &rootSlot) {
@@ -165,7 +168,7 @@ SystemStatus RegistryQueryValue(RegistryKey key, const char* name, char* data,
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
   const Op op = data == nullptr ? Op::SizeQuery : Op::DataQuery;
-  if (const auto failure = Begin(Call{op, key, {}, 0, name, *size, 0, {}})) {
+  if (const auto failure = Begin(Call{op, key, {}, 0, name, *size, 0})) {
     return *failure;
   }
   const auto path = KeyPath(key);
@@ -199,8 +202,7 @@ SystemStatus RegistrySetValue(RegistryKey key, const char* name,
                               std::uint32_t type, const char* data,
                               std::uint32_t size) {
   const allocation_watch::Pause bookkeeping;
-  if (const auto failure = Begin(Call{
-          Op::Set, key, {}, 0, name, size, type, std::string(data, size)})) {
+  if (const auto failure = Begin(Call{Op::Set, key, {}, 0, name, size, type})) {
     return *failure;
   }
   const auto path = KeyPath(key);
@@ -208,13 +210,15 @@ SystemStatus RegistrySetValue(RegistryKey key, const char* name,
     return kInvalidHandle;
   }
   PutValue(*path, name, type, std::string(data, size));
+  TheState().writes.push_back(
+      {TheState().calls.size() - 1, Value{type, std::string(data, size)}});
   return kStatusSuccess;
 }
 
 void RegistryCloseKey(RegistryKey key) {
   const allocation_watch::Pause bookkeeping;
   State& state = TheState();
-  Begin(Call{Op::Close, key, {}, 0, {}, 0, 0, {}});
+  Begin(Call{Op::Close, key, {}, 0, {}, 0, 0});
   if (key == &rootSlot) {
     return;
   }

@@ -26,12 +26,21 @@ struct Call {
   std::string name;           // queries and Set
   std::uint32_t sizeIn = 0;   // queries: the size going in
   std::uint32_t type = 0;     // Set only
-  std::string data;           // Set only: the bytes written
 };
 
 struct Value {
   std::uint32_t type;
   std::string bytes;
+  bool operator==(const Value&) const = default;
+};
+
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ.
+bool IsStringType(std::uint32_t type);
+
+// A write that reached the registry: its call's number, the value stored.
+struct Write {
+  std::size_t call;
+  Value value;
 };
 
 void Reset();
@@ -41,6 +50,9 @@ void AddKey(const std::string& path);
 void PutValue(const std::string& path, const std::string& name,
               std::uint32_t type, std::string bytes);
 std::optional<Value> GetValue(const std::string& path, const std::string& name);
+// Puts the value, or deletes it when there is none.
+void SetValue(const std::string& path, const std::string& name,
+              const std::optional<Value>& value);
 
 // Every later call of `op` fails with `status`.
 void FailOperation(Op op, SystemStatus status);
@@ -58,7 +70,7 @@ void FailCall(std::size_t call, SystemStatus status);
 void SetLastSystemError(std::uint32_t code);
 
 const std::vector<Call>& Calls();
-std::vector<Op> CallOps();
+const std::vector<Write>& Writes();
 // Handles opened and not yet closed, and closes of handles that were not open.
 int OpenHandleCount();
 int BadCloseCount();

@@ -1,7 +1,6 @@
 #include "invariant.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 #include "allocation_watch.h"
@@ -12,216 +11,47 @@
 namespace invariant {
 namespace {
 
-using fake_registry::Op;
 using fake_registry::Value;
 
-const std::string kPath = "Class\\Media";
 const std::string kName = "UpperFilters";
-constexpr std::uint64_t kAddressSpaceLimit = std::uint64_t{1} << 31;
+const std::string kRule = "**************************";
 
 // The scenario being run, for the capture body.
 Scenario currentScenario;
 
-std::string Hex(std::uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%x", value);
-  return text;
+std::vector<std::string> Entries(const std::optional<Value>& value) {
+  return value ? ModelEntries(value->bytes) : std::vector<std::string>{};
 }
 
 // The value after another program's change.
 std::optional<Value> Changed(const std::optional<Value>& value,
                              const Change& change) {
+  const std::uint32_t type = value ? value->type : kRegMultiSz;
+  if (change.deletes) {
+    return std::nullopt;
+  }
   if (change.bytes) {
-    return Value{value ? value->type : kRegMultiSz, *change.bytes};
+    return Value{type, *change.bytes};
   }
-  std::vector<std::string> entries =
-      value ? ModelEntries(value->bytes) : std::vector<std::string>{};
+  std::vector<std::string> entries = Entries(value);
   entries.push_back("writer");
-  return Value{value ? value->type : kRegMultiSz, ModelList(entries)};
+  return Value{type, ModelList(entries)};
 }
-
-// The run as the failure table gives it, step by step, with the registry
-// calls it makes and what the registry holds as it goes.
-class Model {
- public:
-  explicit Model(const Scenario& s)
-      : s_(s), stored_(s.keyExists ? s.value : std::nullopt) {}
-
-  void Run() {
-    if (const auto status = Call(Op::Open)) {
-      Print("ERROR 0x" + Hex(*status) + "\n");
-      return;
-    }
-    if (!s_.keyExists) {
-      Print("ERROR 0x2\n");
-      return;
-    }
-    Print(kSuccess);
-    const auto [status, reported] = SizeQuery();
-    if (status == 2) {
-      Create();
-    } else if (status != 0) {
-      Print(ValueFailure("Read", kPath));
-    } else {
-      Update(reported);
-    }
-    Call(Op::Close);
-  }
-
-  std::string output;
-  std::vector<Op> calls;
-  std::vector<std::uint32_t> writeSizes;  // the size of each write, in bytes
-  bool contradictory = false;
-  std::optional<Value> stored() const { return stored_; }
-
- private:
-  // A registry call: another program's change when it is due, then the
-  // failure injected for it, if any.
-  std::optional<SystemStatus> Call(Op op) {
-    if (s_.change && s_.change->beforeCall == calls.size() && s_.keyExists) {
-      stored_ = Changed(stored_, *s_.change);
-    }
-    calls.push_back(op);
-    if (s_.failCall && *s_.failCall == calls.size() - 1) {
-      return s_.failCallStatus;
-    }
-    const auto found = s_.failures.find(op);
-    return found == s_.failures.end()
-               ? std::nullopt
-               : std::optional<SystemStatus>(found->second);
-  }
-
-  std::pair<SystemStatus, std::uint64_t> SizeQuery() {
-    if (const auto status = Call(Op::SizeQuery)) {
-      contradictory = contradictory || (*status == 2 && stored_);
-      return {*status, 0};
-    }
-    if (!stored_) {
-      return {2, 0};
-    }
-    return {0, s_.reportedSize ? *s_.reportedSize
-                               : stored_->bytes.size() + s_.extraSize};
-  }
-
-  // The data query into a buffer of `room` bytes: the bytes read, or
-  // nothing when it fails. A value of no string type is never read.
-  std::optional<std::string> DataQuery(std::uint64_t room) {
-    if (Call(Op::DataQuery) || !stored_ || stored_->bytes.size() > room ||
-        (stored_->type != 1 && stored_->type != 2 &&
-         stored_->type != kRegMultiSz)) {
-      return std::nullopt;
-    }
-    return stored_->bytes;
-  }
-
-  // The nth allocation of the run, of `size` bytes.
-  bool Allocates(std::uint64_t size) {
-    ++allocations_;
-    return allocations_ != s_.failAllocationAt && size < kAddressSpaceLimit;
-  }
-
-  bool DriverInstalled() {
-    if (Call(Op::Open) || !s_.driverInstalled) {
-      Print(kDriverMissing);
-      return false;
-    }
-    Call(Op::Close);
-    return true;
-  }
-
-  void Write(const std::vector<std::string>& entries) {
-    writeSizes.push_back(static_cast<std::uint32_t>(ModelList(entries).size()));
-    if (Call(Op::Set)) {
-      Print(ValueFailure("Set", kPath));
-      return;
-    }
-    stored_ = Value{kRegMultiSz, ModelList(entries)};
-  }
-
-  void Create() {
-    Print(kNotPresent);
-    if (!DriverInstalled()) {
-      return;
-    }
-    if (!Allocates(9)) {
-      Print("ERROR 0x" + Hex(s_.lastError) + "\n");
-      return;
-    }
-    if (SizeQuery().first != 2) {
-      Print(ValueFailure("Set", kPath));
-      return;
-    }
-    Write({"ksthunk"});
-  }
-
-  void Update(std::uint64_t reported) {
-    if (!Allocates(std::max<std::uint64_t>(reported, 1))) {
-      Print("ERROR memory allocation0x" + Hex(s_.lastError) + "\n");
-      return;
-    }
-    const auto read = DataQuery(reported);
-    if (!read) {
-      Print(ValueFailure("Read", kPath));
-      return;
-    }
-    std::vector<std::string> entries = ModelEntries(*read);
-    Print(Listing(entries));
-    if (!Allocates(read->size() + 9)) {
-      Print("ERROR 0x" + Hex(s_.lastError) + "\n");
-      return;
-    }
-    Print(kSuccess);
-    if (std::find(entries.begin(), entries.end(), "ksthunk") != entries.end()) {
-      Print(kPresent);
-      return;
-    }
-    Print(kListingTail);
-    if (!DriverInstalled()) {
-      return;
-    }
-    const auto [status, again] = SizeQuery();
-    if (status != 0 || !Allocates(std::max<std::uint64_t>(again, 1)) ||
-        DataQuery(again) != read) {
-      Print(ValueFailure("Set", kPath));
-      return;
-    }
-    entries.push_back("ksthunk");
-    Write(entries);
-  }
-
-  void Print(const std::string& text) { output += text; }
-
-  const Scenario& s_;
-  std::optional<Value> stored_;
-  int allocations_ = 0;
-};
 
 std::string Describe(const std::optional<Value>& value) {
   if (!value) {
     return "<absent>";
   }
-  std::string text = "type " + std::to_string(value->type) + ", " +
-                     std::to_string(value->bytes.size()) + " bytes";
-  if (value->bytes.size() <= 64) {
-    text += ":";
-    for (const char byte : value->bytes) {
-      text += " " + Hex(static_cast<unsigned char>(byte));
-    }
-  }
-  return text;
+  return "type " + std::to_string(value->type) + ", " +
+         std::to_string(value->bytes.size()) + " bytes";
 }
 
-bool Same(const std::optional<Value>& a, const std::optional<Value>& b) {
-  if (!a || !b) {
-    return !a && !b;
-  }
-  return a->type == b->type && a->bytes == b->bytes;
+bool IsString(const std::optional<Value>& value) {
+  return value && fake_registry::IsStringType(value->type);
 }
 
-// The entries of `value` with ksthunk appended, as the updater writes them.
-std::optional<Value> Amended(const std::optional<Value>& value) {
-  std::vector<std::string> entries =
-      value ? ModelEntries(value->bytes) : std::vector<std::string>{};
+// `entries` with ksthunk appended, as a well-formed REG_MULTI_SZ.
+Value Amended(std::vector<std::string> entries) {
   entries.push_back("ksthunk");
   return Value{kRegMultiSz, ModelList(entries)};
 }
@@ -229,33 +59,54 @@ std::optional<Value> Amended(const std::optional<Value>& value) {
 // The entries of `before` lead the entries of `after`, in order.
 bool KeepsEntries(const std::optional<Value>& before,
                   const std::optional<Value>& after) {
-  const std::vector<std::string> kept =
-      before ? ModelEntries(before->bytes) : std::vector<std::string>{};
-  const std::vector<std::string> now =
-      after ? ModelEntries(after->bytes) : std::vector<std::string>{};
+  const std::vector<std::string> kept = Entries(before);
+  const std::vector<std::string> now = Entries(after);
   return now.size() >= kept.size() &&
          std::equal(kept.begin(), kept.end(), now.begin());
+}
+
+// The last line of `output` that is not empty.
+std::string LastLine(std::string output) {
+  while (!output.empty() && output.back() == '\n') {
+    output.pop_back();
+  }
+  return output.substr(output.rfind('\n') + 1);  // npos + 1 is 0
+}
+
+// The entries that the listing at the head of `output` shows, when they are
+// those of a value of a string type that the registry held during the run.
+std::optional<std::vector<std::string>> ListedEntries(
+    const std::string& output,
+    std::initializer_list<std::optional<Value>> held) {
+  for (const std::optional<Value>& value : held) {
+    if (IsString(value) &&
+        output.starts_with(kSuccess + Listing(ModelEntries(value->bytes)))) {
+      return ModelEntries(value->bytes);
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
 
 bool Contradictory(const Scenario& s) {
-  Model model(s);
-  model.Run();
-  return model.contradictory;
+  const auto sizeFailure = s.failures.find(fake_registry::Op::SizeQuery);
+  return sizeFailure != s.failures.end() &&
+         sizeFailure->second == kStatusNotFound && s.keyExists &&
+         (s.value || s.change);
 }
 
 Observed Run(const Scenario& s) {
   currentScenario = s;
   fake_registry::Reset();
   if (s.keyExists) {
-    fake_registry::AddKey(kPath);
+    fake_registry::AddKey(kKeyPath);
   }
   if (s.driverInstalled) {
     fake_registry::AddKey(kThunkServicePath);
   }
   if (s.keyExists && s.value) {
-    fake_registry::PutValue(kPath, kName, s.value->type, s.value->bytes);
+    fake_registry::PutValue(kKeyPath, kName, s.value->type, s.value->bytes);
   }
   for (const auto& [op, status] : s.failures) {
     fake_registry::FailOperation(op, status);
@@ -266,9 +117,10 @@ Observed Run(const Scenario& s) {
   if (s.change) {
     fake_registry::ChangeBeforeCall(s.change->beforeCall, [] {
       if (currentScenario.keyExists) {
-        const auto value = Changed(fake_registry::GetValue(kPath, kName),
-                                   *currentScenario.change);
-        fake_registry::PutValue(kPath, kName, value->type, value->bytes);
+        fake_registry::SetValue(
+            kKeyPath, kName,
+            Changed(fake_registry::GetValue(kKeyPath, kName),
+                    *currentScenario.change));
       }
     });
   }
@@ -280,71 +132,80 @@ Observed Run(const Scenario& s) {
 
   Observed observed;
   observed.output = CaptureOutput([] {
-    std::string path = kPath;
+    std::string path = kKeyPath;
     std::string name = kName;
     std::string entry = "ksthunk";
     allocation_watch::Start(currentScenario.failAllocationAt);
     AddFilterEntry(std::move(path), std::move(name), std::move(entry));
     allocation_watch::Stop();
   });
-  observed.after = fake_registry::GetValue(kPath, kName);
+  observed.after = fake_registry::GetValue(kKeyPath, kName);
   return observed;
 }
 
 std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
   std::vector<std::string> problems;
-  Model model(s);
-  model.Run();
-  if (o.output != model.output) {
-    problems.push_back("output:\n" + o.output + "\nexpected:\n" + model.output);
-  }
-  if (!Same(o.after, model.stored())) {
-    problems.push_back("stored " + Describe(o.after) + ", expected " +
-                       Describe(model.stored()));
-  }
-  const std::vector<Op> calls = fake_registry::CallOps();
-  if (calls != model.calls) {
-    problems.push_back("made " + std::to_string(calls.size()) +
-                       " registry calls, expected " +
-                       std::to_string(model.calls.size()));
-  }
-  std::vector<std::uint32_t> writeSizes;
-  for (const fake_registry::Call& call : fake_registry::Calls()) {
-    if (call.op == Op::Set) {
-      writeSizes.push_back(call.sizeIn);
-    }
-  }
-  if (writeSizes != model.writeSizes) {
-    problems.push_back("write sizes differ from the model's");
-  }
-
-  // Independent of the model: the value is what the world left there, or
-  // the entries that were read with ksthunk appended, well formed and of
-  // type REG_MULTI_SZ. A change made before the last check (the call right
-  // before the write) was read, so it is never written over; only one that
-  // falls between the last check and the write can be.
+  // The value as the world left it: as stored, then as another program
+  // changed it, if it did while the run lasted.
   const std::optional<Value> original = s.keyExists ? s.value : std::nullopt;
-  const auto set = std::find(calls.begin(), calls.end(), Op::Set);
-  const auto setIndex = static_cast<std::size_t>(set - calls.begin());
-  const bool changed =
-      s.change && s.keyExists && s.change->beforeCall < calls.size();
+  const std::size_t calls = fake_registry::Calls().size();
+  const bool changed = s.change && s.keyExists && s.change->beforeCall < calls;
   const std::optional<Value> world =
       changed ? Changed(original, *s.change) : original;
-  std::vector<std::optional<Value>> allowed = {world, Amended(world)};
-  if (!changed || s.change->beforeCall >= setIndex) {
-    allowed.push_back(Amended(original));
+  const std::optional<std::vector<std::string>> read =
+      ListedEntries(o.output, {original, world});
+  if (o.output.starts_with(kSuccess + std::string(kListingHead)) && !read) {
+    problems.push_back("a listing of no value the registry held");
   }
-  if (changed && s.change->beforeCall > setIndex) {
-    allowed.push_back(Changed(Amended(original), *s.change));
+
+  // What the last line says was written, if anything.
+  const std::string last = LastLine(o.output);
+  std::optional<Value> said;
+  if (last == kRule && read) {
+    said = Amended(*read);
+  } else if (last == kRule) {
+    problems.push_back("a closing rule with no listing before it");
+  } else if (last == LastLine(kNotPresent)) {
+    said = Amended({});
+  } else if (last == LastLine(kPresent) &&
+             !(read && std::find(read->begin(), read->end(), "ksthunk") !=
+                           read->end())) {
+    problems.push_back("ksthunk in place, but not among the entries read");
   }
-  if (std::none_of(allowed.begin(), allowed.end(),
-                   [&o](const auto& value) { return Same(o.after, value); })) {
-    problems.push_back(
-        "stored value is neither what the world left nor the entries read "
-        "with ksthunk: " +
-        Describe(o.after));
+  const std::vector<fake_registry::Write>& writes = fake_registry::Writes();
+  std::optional<Value> expected = world;
+  if (!said && !writes.empty()) {
+    problems.push_back("wrote, although the last line is \"" + last + "\"");
+  } else if (said) {
+    if (writes.size() != 1 || writes[0].value != said) {
+      problems.push_back("the last line says it wrote " + Describe(said));
+    } else {
+      // A change that the run could still see before its write is never
+      // written over: what it read stood there until the write's own call.
+      const std::size_t write = writes[0].call;
+      const std::optional<Value> overwritten =
+          changed && s.change->beforeCall < write ? world : original;
+      const bool readWhatStood =
+          last == kRule ? IsString(overwritten) &&
+                              ModelEntries(overwritten->bytes) == *read
+                        : !overwritten;
+      if (!readWhatStood) {
+        problems.push_back("wrote over " + Describe(overwritten));
+      }
+      expected = changed && s.change->beforeCall > write
+                     ? Changed(writes[0].value, *s.change)
+                     : writes[0].value;
+    }
   }
-  if (!(s.change && s.change->bytes) && !KeepsEntries(original, o.after)) {
+  if (!writes.empty() && !s.driverInstalled) {
+    problems.push_back("wrote a filter whose driver is not installed");
+  }
+  if (o.after != expected) {
+    problems.push_back("stored " + Describe(o.after) + ", expected " +
+                       Describe(expected));
+  }
+  if (!(s.change && (s.change->bytes || s.change->deletes)) &&
+      !KeepsEntries(original, o.after)) {
     problems.push_back("an entry stored before the read went missing");
   }
   if (fake_registry::OpenHandleCount() != 0 ||
@@ -353,10 +214,7 @@ std::vector<std::string> Violations(const Scenario& s, const Observed& o) {
   }
   if (allocation_watch::Unreleased() != 0 ||
       allocation_watch::Releases() != allocation_watch::Allocations()) {
-    problems.push_back("blocks not freed once: " +
-                       std::to_string(allocation_watch::Allocations()) +
-                       " taken, " +
-                       std::to_string(allocation_watch::Releases()) + " freed");
+    problems.push_back("blocks not freed once");
   }
   return problems;
 }

@@ -1,12 +1,10 @@
-// The one rule every run of AddFilterEntry must keep, whatever failed and
-// whatever another program wrote meanwhile: the stored value is either what
-// the world left there, or exactly the entries that were read in stored
-// order followed by ksthunk (ksthunk alone when there was no value), well
-// formed; a change that another program made before the updater's last
-// check is never written over, and no entry stored before the read goes
-// missing; every key opened is closed once and every block taken is freed
-// once; and the registry calls and standard output are those of the path
-// the run took.
+// The rules every run of AddFilterEntry keeps, whatever fails and whatever
+// another program writes meanwhile, told from what the run printed and
+// what the registry holds: the listing shows the entries of a value the
+// registry held, and the last line means what the stored value shows; no
+// change that the run could see is written over, no stored entry goes
+// missing, no filter is written without its driver, and every key and
+// block taken is released once.
 #pragma once
 
 #include <cstddef>
@@ -20,13 +18,17 @@
 
 namespace invariant {
 
+// The key the runs work on, under HKEY_LOCAL_MACHINE.
+inline constexpr char kKeyPath[] = "Class\\Media";
+
 // Another program writing the value: right before the registry call
 // numbered `beforeCall`, it replaces the value by `bytes`, or, without
 // bytes, appends the entry "writer" to the list (creating it if absent), as
-// a driver installer does.
+// a driver installer does; or it deletes the value.
 struct Change {
   std::size_t beforeCall = 0;
   std::optional<std::string> bytes = {};
+  bool deletes = false;
 };
 
 // What a run meets: the key and value as stored, and what goes wrong.
@@ -49,10 +51,10 @@ struct Observed {
   std::optional<fake_registry::Value> after;
 };
 
-// Whether the scenario has the registry answer "not found" (2) to a size
-// query while a value is stored. The updater believes that answer and
-// creates the value, so such a scenario is the absent state, not a fault
-// to check.
+// Whether the scenario has the registry answer "not found" (2) to every
+// size query while a value is (or comes to be) stored. The updater believes
+// that answer and creates the value, so such a scenario is the absent
+// state, not a fault to check.
 bool Contradictory(const Scenario& scenario);
 
 // Sets up the in-memory registry for `scenario`, runs the updater on it and

@@ -1,9 +1,11 @@
-// A plain model of the list layout, for checking the real code against:
-// split at NULs, the final NUL not an entry, a last entry without NUL
-// ending at the end of the bytes.
+// A plain model of the list layout, for checking the real code against and
+// for building lists in tests: split at NULs, the final NUL not an entry, a
+// last entry without NUL ending at the end of the bytes.
 #pragma once
 
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 inline std::vector<std::string> ModelEntries(const std::string& bytes) {
@@ -31,4 +33,15 @@ inline std::string ModelList(const std::vector<std::string>& entries) {
     bytes += '\0';
   }
   return bytes + '\0';
+}
+
+// The well-formed list of `entries`: each with its NUL, then the final NUL.
+inline std::string WellFormedList(
+    std::initializer_list<std::string_view> entries) {
+  return ModelList(std::vector<std::string>(entries.begin(), entries.end()));
+}
+
+// Bytes written with embedded NULs, e.g. Bytes("a\0b", 3).
+inline std::string Bytes(const char* text, std::size_t size) {
+  return std::string(text, size);
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "list_bytes.h"
+#include "list_model.h"
 
 namespace {
 

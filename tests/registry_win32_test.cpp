@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "list_bytes.h"
+#include "list_model.h"
 #include "registry.h"
 
 namespace {

@@ -2,8 +2,10 @@
 test and the wrapper test: how to set each one up in a Wine prefix, what
 the program prints on each of its runs then, what Ansible reports, and
 which of the wrapper's outcomes it is. Both tests run the wrapper as the
-Windows tools do, beside the real exe (install()). The wrapper's exit
-codes, event IDs, paths and texts are read from the wrapper itself."""
+Windows tools do, beside the real exe (install()). The exit code, event ID
+and level each outcome must give are written here (CODES), so that a
+wrong one in the wrapper fails; its paths and texts are read from the
+wrapper itself."""
 import os
 import re
 import shutil
@@ -16,6 +18,13 @@ from expected import (DRIVER_MISSING, LISTING_HEAD, NOT_PRESENT, OLD_WINDOWS,  #
 from run_e2e import TWO, appended, console, multi_sz, present, utf16_multi_sz  # noqa: E402
 
 WRAPPER = os.path.join(ROOT, "deploy", "windows", "ksthunk-filter-run.cmd")
+# outcome: (exit code, event ID, event level)
+CODES = {"in-place": (0, 100, "INFORMATION"), "changed": (3010, 101, "INFORMATION"),
+         "created": (3010, 102, "INFORMATION"), "key-missing": (2002, 202, "ERROR"),
+         "access-denied": (2005, 205, "ERROR"), "read-failed": (2020, 220, "ERROR"),
+         "no-driver": (2040, 240, "ERROR"), "refused": (2060, 260, "ERROR"),
+         "unrecognised": (2070, 270, "ERROR"), "no-log": (2080, 280, "ERROR"),
+         "busy": (1618, 300, "WARNING")}
 APP = "C:\\ksthunk-filter"
 
 with open(WRAPPER) as _script:

@@ -14,7 +14,7 @@ import os
 import subprocess
 import sys
 
-from outcomes import OUTCOMES, install, prefix_path, wrapper_outcomes, wrapper_setting
+from outcomes import CODES, OUTCOMES, install, prefix_path, wrapper_setting
 from run_e2e import Case
 
 PLAY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "local-play.yml")
@@ -26,7 +26,7 @@ def reported(stats):
     return "changed" if stats.get("changed") else "ok"
 
 
-def run(name, set_up, expected, outcome, args, table):
+def run(name, set_up, expected, outcome, args):
     case = Case(args, f"ansible-{name}")
     case.other = args.other
     set_up(case)
@@ -37,7 +37,7 @@ def run(name, set_up, expected, outcome, args, table):
         ["ansible-playbook", "-i", "localhost,", PLAY,
          "-e", json.dumps({"ksthunk_command": command})],
         env=env, capture_output=True, text=True, timeout=600)
-    code, event, _ = table[outcome]
+    code, event, _ = CODES[outcome]
     log = open(prefix_path(case, wrapper_setting("LOG")), "rb").read()
     events = open(prefix_path(case, "C:\\standin-calls.txt")).read()
     case.finish()
@@ -72,8 +72,7 @@ def main():
     parser.add_argument("--other", required=True)
     parser.add_argument("--work", required=True)
     args = parser.parse_args()
-    table = wrapper_outcomes()
-    failures = sum(run(name, set_up, expected, outcome, args, table)
+    failures = sum(run(name, set_up, expected, outcome, args)
                    for name, (set_up, _, expected, outcome) in OUTCOMES.items()
                    if expected is not None)
     return 1 if failures else 0
