@@ -2,8 +2,9 @@
 # before it makes the ZIP. With KSF_SIGN_PKCS12 (a PKCS#12 file) and
 # KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe with Authenticode
 # (SHA-256) using osslsigncode, timestamped by the RFC 3161 server at
-# KSF_SIGN_TIMESTAMP_URL when that is set, and records the unsigned file's
-# SHA-256 in SHA256SUMS.unsigned. Without them the release stays unsigned.
+# KSF_SIGN_TIMESTAMP_URL when that is set, records the unsigned file's
+# SHA-256 in SHA256SUMS.unsigned, and puts the signed file in
+# deploy/windows too. Without them the release stays unsigned.
 # Then writes SHA256SUMS over every file of the release. Any failure stops the release before a ZIP exists.
 set(package_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
 set(exe "${package_dir}/ksthunk-filter.exe")
@@ -69,6 +70,7 @@ execute_process(
   RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
 if(status EQUAL 0)
   file(RENAME "${scratch}/signed.exe" "${exe}")
+  file(COPY_FILE "${exe}" "${package_dir}/deploy/windows/ksthunk-filter.exe")
 endif()
 file(REMOVE_RECURSE "${scratch}")
 if(NOT status EQUAL 0)

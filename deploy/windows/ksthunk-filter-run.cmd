@@ -5,7 +5,8 @@ rem playbook do (as Local System), and reports the run's outcome three ways:
 rem   - the exit code: 0 when ksthunk was in place, 3010 (restart) when the
 rem     list was changed or created, 1618 when another run held the lock
 rem     too long (Intune and Configuration Manager try again later), and one
-rem     code of its own for each kind of failure;
+rem     code of its own for each kind of failure, among them a missing
+rem     ksthunk-filter.exe;
 rem   - one Application event (source ksthunk-filter) with the outcome, for
 rem     Event Forwarding or any log agent;
 rem   - the program's output, byte for byte, and the outcome, appended to
@@ -65,6 +66,7 @@ set "OUTCOME_out-of-memory=2050 250 ERROR"
 set "OUTCOME_refused=2060 260 ERROR"
 set "OUTCOME_unrecognised=2070 270 ERROR"
 set "OUTCOME_no-log=2080 280 ERROR"
+set "OUTCOME_no-exe=2090 290 ERROR"
 set "OUTCOME_busy=1618 300 WARNING"
 
 rem Only administrators and SYSTEM may write below %SystemRoot%\Logs, so
@@ -92,6 +94,10 @@ set "NOTE="
 
 if "%~1"==":locked" goto locked
 
+set "KIND=no-exe"
+set "NOTE= (no ksthunk-filter.exe beside this script)"
+if not exist "%~dp0ksthunk-filter.exe" goto report
+set "NOTE="
 set "KIND=no-log"
 if not exist "%LOGDIR%\" mkdir "%LOGDIR%" 2>nul
 "%ICACLS%" "%LOGDIR%" /inheritance:r /grant:r *S-1-5-18:(OI)(CI)F *S-1-5-32-544:(OI)(CI)F >nul 2>&1

@@ -2,9 +2,10 @@
 """The release as CPack makes it. A plain install first: no sums and no
 build information, and no file removed that is not its own. Then the
 unsigned ZIP: its files (the guide, every recipe with the wrapper's CRLF
-line ends, BUILD-INFO.txt), SHA256SUMS over all of them, its exe the build's
-and passing an end-to-end case under Wine. Then a release signed with a
-throwaway self-signed certificate: a wrong password stops it with its
+line ends, the exe beside the wrapper too, where the playbook's defaults
+find both, BUILD-INFO.txt), SHA256SUMS over all of them, its exe the
+build's and passing an end-to-end case under Wine. Then a release signed
+with a throwaway self-signed certificate: a wrong password stops it with its
 message and no ZIP; the signature verifies; the stripped exe is the
 unsigned build byte for byte; the signed exe passes the same end-to-end
 case.
@@ -14,6 +15,7 @@ case.
 import glob
 import hashlib
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -25,7 +27,8 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # The release: the exe, its papers, the guide and every recipe, what built
 # it, and the sums over all of it. A plain install has neither of the last
 # two.
-TOP = {"ksthunk-filter.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt"}
+TOP = {"ksthunk-filter.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
+       os.path.join("deploy", "windows", "ksthunk-filter.exe")}
 RECIPES = {os.path.relpath(os.path.join(folder, name), ROOT)
            for top in ("docs", "deploy")
            for folder, _, names in os.walk(os.path.join(ROOT, top)) for name in names}
@@ -95,6 +98,15 @@ def check_contents(root, extra, failures):
     wrapper = open(os.path.join(root, "deploy", "windows", "ksthunk-filter-run.cmd"), "rb").read()
     if wrapper.count(b"\n") != wrapper.count(b"\r\n"):
         failures.append("the wrapper in the package has LF-only line ends")
+    exe = open(os.path.join(root, "ksthunk-filter.exe"), "rb").read()
+    if open(os.path.join(root, "deploy", "windows", "ksthunk-filter.exe"), "rb").read() != exe:
+        failures.append("deploy/windows holds another exe than the package's own")
+    ansible = os.path.join(root, "deploy", "ansible")
+    defaults = dict(re.findall(r'^ +(ksthunk_\w+): "\{\{ playbook_dir \}\}/(\S+)"$',
+                               open(os.path.join(ansible, "ksthunk-filter.yml")).read(), re.M))
+    if sorted(defaults) != ["ksthunk_exe", "ksthunk_wrapper"] or not all(
+            os.path.isfile(os.path.join(ansible, path)) for path in defaults.values()):
+        failures.append(f"the playbook's defaults {defaults} are not files of the package")
     build_info = open(os.path.join(root, "BUILD-INFO.txt")).read()
     if "g++-mingw-w64-i686-win32=" not in build_info or "Commit: " not in build_info:
         failures.append(f"BUILD-INFO.txt lacks the compiler or the commit:\n{build_info}")

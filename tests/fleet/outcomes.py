@@ -24,7 +24,7 @@ CODES = {"in-place": (0, 100, "INFORMATION"), "changed": (3010, 101, "INFORMATIO
          "access-denied": (2005, 205, "ERROR"), "read-failed": (2020, 220, "ERROR"),
          "no-driver": (2040, 240, "ERROR"), "refused": (2060, 260, "ERROR"),
          "unrecognised": (2070, 270, "ERROR"), "no-log": (2080, 280, "ERROR"),
-         "busy": (1618, 300, "WARNING")}
+         "no-exe": (2090, 290, "ERROR"), "busy": (1618, 300, "WARNING")}
 APP = "C:\\ksthunk-filter"
 
 with open(WRAPPER) as _script:
@@ -67,7 +67,8 @@ def install(case, args):
     app = getattr(case, "app", APP)
     folder = prefix_path(case, app)
     os.makedirs(folder)
-    shutil.copy(case.exe, os.path.join(folder, "ksthunk-filter.exe"))
+    if case.exe:
+        shutil.copy(case.exe, os.path.join(folder, "ksthunk-filter.exe"))
     shutil.copy(WRAPPER, folder)
     # A 32-bit program that a 64-bit cmd.exe starts from System32 is looked
     # up through the WoW64 redirection, in SysWOW64: a stand-in is in both.
@@ -102,7 +103,7 @@ APPENDED_TWO = appended("filter1", "filter2")
 
 
 def _two_with(**settings):
-    """The list filter1, filter2, and the run's folder (app) or locale."""
+    """The list filter1, filter2, and the run's folder (app), locale or exe."""
     def set_up(case):
         vars(case).update(settings)
         case.seed(TWO)
@@ -184,4 +185,5 @@ OUTCOMES = {
     "bulgarian-date": (_two_with(locale="bg_BG.UTF-8"), APPENDED_TWO, None, "changed"),
     "chinese-date": (_two_with(locale="zh_CN.UTF-8"), APPENDED_TWO, None, "changed"),
     "big-log": (_big_log, APPENDED_TWO, None, "changed"),
+    "no-exe": (_two_with(exe=None), None, None, "no-exe"),
 }
