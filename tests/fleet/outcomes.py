@@ -59,11 +59,12 @@ def prefix_path(case, windows_name):
 
 
 def install(case, args):
-    """The exe and the wrapper side by side in the case's folder (APP unless
-    it names another), stand-ins where the wrapper looks for eventcreate and
-    icacls, and C:\\parent.cmd, which runs the wrapper by name from its
-    folder, as Intune does, and prints its exit code as Windows sees it
-    (Linux sees only its low 8 bits). Returns what `wine` is given to run."""
+    """The exe (where the case has one) and the wrapper side by side in the
+    case's folder (APP unless it names another), stand-ins where the
+    wrapper looks for eventcreate and icacls, and C:\\parent.cmd, which
+    runs the wrapper by name from its folder, as Intune does, and prints
+    its exit code as Windows sees it (Linux sees only its low 8 bits).
+    Returns what `wine` is given to run."""
     app = getattr(case, "app", APP)
     folder = prefix_path(case, app)
     os.makedirs(folder)
