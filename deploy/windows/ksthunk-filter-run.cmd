@@ -191,7 +191,10 @@ goto :eof
 rem Renames a log of LOG_LIMIT bytes or more to ksthunk-filter.log.1.
 :rotate
 if not exist "%LOG%" goto :eof
-for %%F in ("%LOG%") do set "LOG_SIZE=%%~zF"
+rem A size that could not be read (the log gone meanwhile) counts as 0,
+rem never as an empty operand, which would stop the script at IF.
+set "LOG_SIZE=0"
+for %%F in ("%LOG%") do if not "%%~zF"=="" set "LOG_SIZE=%%~zF"
 if %LOG_SIZE% LSS %LOG_LIMIT% goto :eof
 move /y "%LOG%" "%LOG%.1" >nul 2>&1
 goto :eof
