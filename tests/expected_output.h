@@ -26,6 +26,12 @@ inline constexpr char kValueFailureFormat[] =
     "Could not %s the Value SubKey %s Value UpperFilters New Value ksthunk "
     "size 14\n";
 
+// The class key the program must work on, under HKEY_LOCAL_MACHINE: written
+// out here, never taken from the program's own sources.
+inline constexpr char kClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\"
+    "{4D36E96C-E325-11CE-BFC1-08002BE10318}";
+
 // The service key of the ksthunk driver, under HKEY_LOCAL_MACHINE.
 inline constexpr char kThunkServicePath[] =
     "SYSTEM\\CurrentControlSet\\Services\\ksthunk";

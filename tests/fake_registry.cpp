@@ -1,6 +1,8 @@
 #include "fake_registry.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <utility>
@@ -26,6 +28,7 @@ struct State {
   std::vector<Write> writes;
   std::map<RegistryKey, std::string> openKeys;
   std::size_t handlesIssued = 0;
+  std::size_t runStart = 0;  // the index of the current run's first call
   int badCloses = 0;
 };
 
@@ -43,6 +46,15 @@ char rootSlot;
 std::optional<SystemStatus> Begin(Call call) {
   State& state = TheState();
   const std::size_t index = state.calls.size();
+  // A run begins with an open while no key is open.
+  if (call.op == Op::Open && state.openKeys.empty()) {
+    state.runStart = index;
+  }
+  if (index - state.runStart >= kMostCalls) {
+    std::fprintf(stderr, "a run made more than %zu registry calls\n",
+                 kMostCalls);
+    std::abort();
+  }
   const Op op = call.op;
   state.calls.push_back(std::move(call));
   if (const auto change = state.changes.find(index);

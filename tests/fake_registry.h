@@ -16,6 +16,10 @@
 
 namespace fake_registry {
 
+// More calls than the longest run makes, so that the tests can fail any call
+// of any run, or change the value before it; a run that makes more stops.
+inline constexpr std::size_t kMostCalls = 9;
+
 enum class Op { Open, SizeQuery, DataQuery, Set, Close };
 
 struct Call {

@@ -12,13 +12,10 @@
 
 namespace {
 
+using fake_registry::kMostCalls;
 using fake_registry::Op;
 using fake_registry::Value;
 using invariant::Scenario;
-
-// More calls than the longest run makes, so that any call of any run can
-// fail, or be preceded by another program's change.
-constexpr std::size_t kMostCalls = 9;
 
 const std::vector<SystemStatus> kStatuses = {1, 2,    5,     6,
                                              8, 0xEA, 0x3FA, 0xFFFFFFFF};

@@ -15,7 +15,6 @@ namespace {
 
 using Probes = std::vector<std::string>;
 
-const std::string kClassKey(kClassKeyPath);
 const Probes kAllChecks = {
     "version 6.0.0.0", "module kernel32", "entry IsWow64Process", "process",
     "wow64",           "module <self>",   "command line",         "framework"};

@@ -1,6 +1,6 @@
 """The program's texts as the tests expect them, read from the one place
-that holds them, tests/expected_output.h, and the class key from
-app/startup.h: each "inline constexpr" constant made of string literals."""
+that holds them, tests/expected_output.h, the class key among them: each
+"inline constexpr" constant made of string literals."""
 import os
 import re
 
@@ -31,6 +31,6 @@ DRIVER_MISSING = _TEXTS["kDriverMissing"]
 OLD_WINDOWS = _TEXTS["kOldWindows"]
 NOT_64_BIT = _TEXTS["kNot64Bit"]
 THUNK_SERVICE = _TEXTS["kThunkServicePath"]
-CLASS_KEY = _constants("app/startup.h")["kClassKeyPath"]
+CLASS_KEY = _TEXTS["kClassKey"]
 READ_FAILURE = _TEXTS["kValueFailureFormat"] % ("Read", CLASS_KEY)
 SET_FAILURE = _TEXTS["kValueFailureFormat"] % ("Set", CLASS_KEY)

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "startup.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -70,9 +70,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const auto interval = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10));
-  const std::string classKey(kClassKeyPath);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey.c_str(), 0, kAccess, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) !=
       ERROR_SUCCESS) {
     std::fprintf(stderr, "cannot open the class key\n");
     return 2;

@@ -24,19 +24,18 @@
 #include <cstring>
 #include <string>
 
-#include "startup.h"
+#include "expected_output.h"
 
 namespace {
 
-const std::string kClassKey(kClassKeyPath);
 constexpr char kValue[] = "UpperFilters";
 constexpr wchar_t kWideValue[] = L"UpperFilters";
 constexpr REGSAM kAccess = KEY_ALL_ACCESS | KEY_WOW64_32KEY;
 
 HKEY CreateKey() {
   HKEY key = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, nullptr, 0,
-                      kAccess, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, nullptr, 0, kAccess,
+                      nullptr, &key, nullptr) != ERROR_SUCCESS) {
     std::fprintf(stderr, "cannot create the key\n");
     std::exit(2);
   }
@@ -123,7 +122,7 @@ LONG Query(HKEY key, bool wide, DWORD* type, BYTE* data, DWORD* size) {
 
 int Dump(bool wide) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, kAccess, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) !=
       ERROR_SUCCESS) {
     std::printf("nokey\n");
     return 0;
@@ -150,7 +149,7 @@ int Dump(bool wide) {
 int Written() {
   HKEY key = nullptr;
   FILETIME written{};
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey.c_str(), 0, kAccess, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0, kAccess, &key) !=
           ERROR_SUCCESS ||
       RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr, nullptr,

@@ -27,7 +27,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # The release: the exe, its papers, the guide and every recipe, what built
 # it, and the sums over all of it. A plain install has neither of the last
 # two.
-TOP = {"ksthunk-filter.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
+TOP = {"ksthunk-filter.exe", "README.md", "CHANGELOG.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
        os.path.join("deploy", "windows", "ksthunk-filter.exe")}
 RECIPES = {os.path.relpath(os.path.join(folder, name), ROOT)
            for top in ("docs", "deploy")

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <string>
 
-#include "startup.h"
+#include "expected_output.h"
 
 namespace {
 
@@ -66,10 +66,9 @@ int ChangeOnOutput(const char* path, const std::string& text) {
   while (!Holds(path, text)) {
     Sleep(1);
   }
-  const std::string classKey(kClassKeyPath);
   const std::string list("filter1\0writer\0", 16);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, classKey.c_str(), 0,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kClassKey, 0,
                     KEY_ALL_ACCESS | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS ||
       RegSetValueExA(key, "UpperFilters", 0, REG_MULTI_SZ,
                      reinterpret_cast<const BYTE*>(list.data()),
