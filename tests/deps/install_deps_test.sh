@@ -1,10 +1,7 @@
 #!/bin/bash
-# scripts/install-deps on a mirror caught mid-sync, acted out by stand-ins
-# for apt-get, dpkg, dpkg-query and id (root, so that no sudo hides them):
-# every index update fails, nothing is installed yet, the plain install
-# fails or works as PLAIN says, and an install with -t bookworm works. Both
-# runs must succeed within three minutes; only the first may take -t
-# bookworm, and it must say that the security updates are missing.
+# install-deps ($1) on a mirror mid-sync, acted out by stand-ins (root, so no
+# sudo hides them): updates fail, the plain install fails or works (PLAIN),
+# -t bookworm works, and only a failed plain install may take it, saying so.
 set -euo pipefail
 bin=$(mktemp -d)
 trap 'rm -rf "$bin"' EXIT
@@ -14,9 +11,9 @@ echo "apt-get $*" >>"$CALLS"
 [ "$1" = update ] && { echo "E: Failed to fetch bookworm-security i386 Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"; exit 100; }
 [[ $PLAIN = works || " $* " = *" -t bookworm "* ]] || { echo "E: Unable to correct problems, you have held broken packages."; exit 100; }
 STANDIN
-printf '#!/bin/sh\nexit 0\n' >"$bin/dpkg"
-printf '#!/bin/sh\nexit 1\n' >"$bin/dpkg-query"
-printf '#!/bin/sh\necho 0\n' >"$bin/id"
+for standin in dpkg:true dpkg-query:false 'id:echo 0'; do
+  printf '#!/bin/sh\n%s\n' "${standin#*:}" >"$bin/${standin%%:*}"
+done
 chmod +x "$bin"/*
 for PLAIN in fails works; do
   export PLAIN CALLS=$bin/calls-$PLAIN
