@@ -20,6 +20,18 @@ inline constexpr char kNotPresent[] = "The UpperFilters Key is not Present\n";
 inline constexpr char kDriverMissing[] = "Could not Find the Driver ksthunk\n";
 inline constexpr char kOldWindows[] = "OS Not supported\n";
 inline constexpr char kNot64Bit[] = "This is not a 64 bits Operating System\n";
+// The French refusals, in Windows-1252 bytes.
+inline constexpr char kNoOwnModule[] =
+    "Erreur irr\xE9"
+    "cup\xE9"
+    "rable : \xE9"
+    "chec de GetModuleHandle\n";
+inline constexpr char kNoFramework[] =
+    "Erreur irr\xE9"
+    "cup\xE9"
+    "rable\xA0: l'initialisation MFC a \xE9"
+    "chou\xE9"
+    "\n";
 // The failure to read ("Read") or write ("Set") the value UpperFilters under
 // a key path, when the entry is ksthunk.
 inline constexpr char kValueFailureFormat[] =

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Checks the built ksthunk-filter.exe with binutils' objdump and nm and
+"""Checks a built exe (ksthunk-filter.exe or the runner) with binutils' objdump and nm and
 icoutils' wrestool: a stripped PE32 console program that imports only
 Windows' own DLLs, with DYNAMIC_BASE and NX_COMPAT, carrying exactly one
 manifest that asks for administrator rights, and free of heavy library
@@ -36,6 +36,8 @@ def heavy_symbols(nm, objects):
     that the product's objects hold."""
     objects = [o for o in objects if o.endswith((".obj", ".o", ".a"))]  # not the resources
     found, current = set(), ""
+    if not objects:
+        return []
     for line in subprocess.run([nm, "-C", *objects], capture_output=True, text=True,
                                check=True).stdout.splitlines():
         if line.endswith(":"):
@@ -82,7 +84,7 @@ def main(objdump, nm, max_size, exe, *objects):
     else:
         text = subprocess.run(["wrestool", "-x", "--raw", "--type=24", "--name=1", exe],
                               capture_output=True, check=True).stdout
-        failures += check_manifest(ET.fromstring(text))
+        failures += check_manifest(ET.fromstring(text), os.path.basename(exe)[:-len(".exe")])
 
     for failure in failures:
         print("FAIL:", failure)
@@ -90,11 +92,11 @@ def main(objdump, nm, max_size, exe, *objects):
     return 1 if failures else 0
 
 
-def check_manifest(assembly):
+def check_manifest(assembly, name):
     failures = []
     identity = assembly.find(ASM_V1 + "assemblyIdentity")
     expected = {"version": "1.0.0.0", "processorArchitecture": "X86",
-                "type": "win32", "name": "ksthunk-filter"}
+                "type": "win32", "name": name}
     if identity is None or {k: identity.get(k) for k in expected} != expected:
         failures.append("assembly identity differs")
     level = assembly.find(f"{ASM_V3}trustInfo/{ASM_V3}security/"

@@ -1,24 +1,30 @@
 #!/usr/bin/env python3
-"""Runs the version_info helper on ksthunk-filter.exe under Wine and checks
-every field of the version resource against the project version.
+"""Runs the version_info helper on ksthunk-filter.exe or the runner under
+Wine and checks every field of the version resource against the project
+version.
 
     check_version.py WINE_RUN PREFIX HELPER EXE VERSION
 """
+import os
 import subprocess
 import sys
+
+DESCRIPTIONS = {
+    "ksthunk-filter": "Adds ksthunk to the sound, video and game controller class upper filters",
+    "ksthunk-filter-run": "Runs ksthunk-filter.exe for fleet tools and reports its outcome"}
 
 
 def main(wine_run, prefix, helper, exe, version):
     quad = ".".join((version.split(".") + ["0"] * 4)[:4])
+    name = os.path.basename(exe)[:-len(".exe")]
     expected = {
         "fixed.FileVersion": quad,
         "fixed.ProductVersion": quad,
         "Translation": "0409 1200",
-        "FileDescription": "Adds ksthunk to the sound, video and game controller "
-                           "class upper filters",
+        "FileDescription": DESCRIPTIONS[name],
         "ProductName": "ksthunk-filter",
-        "InternalName": "ksthunk-filter",
-        "OriginalFilename": "ksthunk-filter.exe",
+        "InternalName": name,
+        "OriginalFilename": name + ".exe",
         "FileVersion": quad,
         "ProductVersion": quad,
     }

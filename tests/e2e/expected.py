@@ -11,7 +11,8 @@ ESCAPES = {"n": "\n", "\\": "\\", '"': '"', "'": "'"}
 
 
 def _unescape(literal):
-    return re.sub(r"\\(.)", lambda m: ESCAPES[m.group(1)], literal)
+    return re.sub(r"\\x([0-9A-F]{2})|\\(.)",
+                  lambda m: chr(int(m.group(1), 16)) if m.group(1) else ESCAPES[m.group(2)], literal)
 
 
 def _constants(relative_path):

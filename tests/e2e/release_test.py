@@ -1,12 +1,12 @@
 #!/usr/bin/env python3
 """The release as CPack makes it. A plain install first: no sums and no
 build information, and no file removed that is not its own. Then the
-unsigned ZIP: its files (the guide, every recipe with the wrapper's CRLF
-line ends, the exe beside the wrapper too, where the playbook's defaults
-find both, BUILD-INFO.txt), SHA256SUMS over all of them, its exe the
-build's and passing an end-to-end case under Wine. Then a release signed
-with a throwaway self-signed certificate: a wrong password stops it with its
-message and no ZIP; the signature verifies; the stripped exe is the
+unsigned ZIP: its files (the guide, every recipe and no batch file, the exe
+beside the runner too, where the playbook's defaults find both,
+BUILD-INFO.txt), SHA256SUMS over all of them, its exe the build's and
+passing an end-to-end case under Wine. Then a release signed with a
+throwaway self-signed certificate: a wrong password stops it with its
+message and no ZIP; both signatures verify; each stripped exe is its
 unsigned build byte for byte; the signed exe passes the same end-to-end
 case.
 
@@ -16,7 +16,6 @@ import glob
 import hashlib
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -28,7 +27,8 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # it, and the sums over all of it. A plain install has neither of the last
 # two.
 TOP = {"ksthunk-filter.exe", "README.md", "CHANGELOG.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
-       os.path.join("deploy", "windows", "ksthunk-filter.exe")}
+       os.path.join("deploy", "windows", "ksthunk-filter.exe"),
+       os.path.join("deploy", "windows", "ksthunk-filter-run.exe")}
 RECIPES = {os.path.relpath(os.path.join(folder, name), ROOT)
            for top in ("docs", "deploy")
            for folder, _, names in os.walk(os.path.join(ROOT, top)) for name in names}
@@ -90,21 +90,18 @@ def unpack(out):
 
 
 def check_contents(root, extra, failures):
-    """The files of the release, the wrapper's line ends, the build
-    information, and SHA256SUMS over every file but itself."""
+    """The files of the release, none a batch file, the build information,
+    and SHA256SUMS over every file but itself."""
     expected = EXPECTED_FILES | extra
-    if files_below(root) != expected:
+    if files_below(root) != expected or any(f.endswith((".cmd", ".bat")) for f in expected):
         failures.append(f"package holds {sorted(files_below(root))}")
-    wrapper = open(os.path.join(root, "deploy", "windows", "ksthunk-filter-run.cmd"), "rb").read()
-    if wrapper.count(b"\n") != wrapper.count(b"\r\n"):
-        failures.append("the wrapper in the package has LF-only line ends")
     exe = open(os.path.join(root, "ksthunk-filter.exe"), "rb").read()
     if open(os.path.join(root, "deploy", "windows", "ksthunk-filter.exe"), "rb").read() != exe:
         failures.append("deploy/windows holds another exe than the package's own")
     ansible = os.path.join(root, "deploy", "ansible")
     defaults = dict(re.findall(r'^ +(ksthunk_\w+): "\{\{ playbook_dir \}\}/(\S+)"$',
                                open(os.path.join(ansible, "ksthunk-filter.yml")).read(), re.M))
-    if sorted(defaults) != ["ksthunk_exe", "ksthunk_wrapper"] or not all(
+    if sorted(defaults) != ["ksthunk_exe", "ksthunk_runner"] or not all(
             os.path.isfile(os.path.join(ansible, path)) for path in defaults.values()):
         failures.append(f"the playbook's defaults {defaults} are not files of the package")
     build_info = open(os.path.join(root, "BUILD-INFO.txt")).read()
@@ -160,13 +157,15 @@ def main(cpack, build_dir, unsigned_exe, *e2e_driver):
         root = unpack(out)
         check_contents(root, {"SHA256SUMS.unsigned"}, failures)
         signed = os.path.join(root, "ksthunk-filter.exe")
-        if run("osslsigncode", "verify", "-CAfile", cert, "-in", signed).returncode != 0:
-            failures.append("the signed exe does not verify")
-        stripped = os.path.join(scratch, "ksthunk-filter-unsigned.exe")
-        run("osslsigncode", "remove-signature", "-in", signed, "-out", stripped, check=True)
-        if open(stripped, "rb").read() != unsigned:
-            failures.append("the stripped exe differs from the unsigned build")
-        shutil.copy(stripped, root)
+        runner = os.path.join(build_dir, "runner", "ksthunk-filter-run.exe")
+        for exe, build in ((signed, unsigned_exe), (os.path.join(root, "deploy", "windows",
+                                                                 "ksthunk-filter-run.exe"), runner)):
+            if run("osslsigncode", "verify", "-CAfile", cert, "-in", exe).returncode != 0:
+                failures.append(f"the signed {os.path.basename(exe)} does not verify")
+            stripped = os.path.join(root, os.path.basename(exe)[:-4] + "-unsigned.exe")
+            run("osslsigncode", "remove-signature", "-in", exe, "-out", stripped, check=True)
+            if open(stripped, "rb").read() != open(build, "rb").read():
+                failures.append(f"the stripped {os.path.basename(exe)} differs from its build")
         if run("sha256sum", "-c", "SHA256SUMS.unsigned", cwd=root).returncode != 0:
             failures.append("SHA256SUMS.unsigned does not match the stripped exe")
         behaves(e2e_driver, signed, "two-filters-signed", failures)

@@ -59,12 +59,12 @@ class Prefix:
         self.path = path
         self.env = wine_env(path, WINEARCH=arch)
 
-    def wine(self, *args, locale=None):
+    def wine(self, *args, locale=None, loader="wine"):
         """Runs a program; once more when Wine's client lost its wineserver
         as it started, which says nothing of the program (cmake/wine-run.sh)."""
         env = self.env if locale is None else dict(self.env, LC_ALL=locale)
         for _ in range(2):
-            result = subprocess.run(["wine", *args], env=env, capture_output=True,
+            result = subprocess.run([loader, *args], env=env, capture_output=True,
                                     timeout=300)
             lines = result.stderr.splitlines()
             if not any(line.startswith(b"wine client error:") for line in lines):

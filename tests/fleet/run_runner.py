@@ -1,0 +1,172 @@
+#!/usr/bin/env python3
+"""Runs ksthunk-filter-run.exe under Wine by name from its folder, beside
+the real ksthunk-filter.exe or a stand-in, once per outcome of the shared
+table, each in a throwaway copy of the end-to-end template prefix, and
+checks its whole exit code (read on the Windows side) and last line, its
+log (a header, each run's status and output byte for byte, the outcome and
+any note), its one event as Wine traces it, the list it left, and that no
+run of the program outlives it. Then two runs started together, ten times
+over: one changes the list and the other finds it in place.
+
+    run_runner.py --exe EXE --helper REGVALUE --standin STANDIN --other OTHER
+                  --runner RUNNER --short-runner RUNNER --work DIR [TEST...]
+    run_runner.py --list
+"""
+import argparse
+import glob
+import os
+import re
+import subprocess
+import sys
+
+from outcomes import (CODES, FORGED, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, install,
+                      prefix_path)
+from run_e2e import TWO, Case, appended, console, multi_sz, present
+
+# The list each run leaves where it is not the list as seeded with ksthunk
+# appended (rows whose outcome is not "changed" and are not here are not
+# checked).
+STORED = {"hostile-entries": multi_sz(*HOSTILE, "ksthunk"),
+          "forged-entries": multi_sz(*FORGED, "ksthunk"),
+          **dict.fromkeys(("changed-meanwhile", "cut-short", "crash", "hang", "damaged-exe",
+                           "no-exe", "lock-held"), TWO)}
+NOTES = {"log-held": "this run's entry could not be appended to it",
+         "no-exe": "no ksthunk-filter.exe beside this program",
+         "damaged-exe": "ksthunk-filter.exe could not be started: error 193",
+         "hang": "ksthunk-filter.exe ran too long and was ended"}
+# Wine traces each ReportEventW: its text, by level, and its ID.
+EVENT_TRACE = "+eventlog,fixme+advapi"
+LEVELS = {b"trace": "INFORMATION", b"warn": "WARNING", b"err": "ERROR"}
+
+
+def read(path):
+    """The bytes of a file, none when there is no such file."""
+    return open(path, "rb").read() if os.path.exists(path) else b""
+
+
+def exit_code(stdout):
+    """The runner's exit code as C:\\parent.cmd printed it, or none."""
+    line = re.search(rb"runner-exit (\d+)", stdout)
+    return int(line.group(1)) if line else None
+
+
+def events(stderr):
+    """(ID, level, text) of each event Wine traced."""
+    texts = re.findall(rb"(trace|warn|err):eventlog:ReportEventW L\"(.*)\"", stderr)
+    ids = re.findall(rb"fixme:advapi:ReportEventW \(\w+,0x\w+,0x\w+,0x(\w+),", stderr)
+    return [(int(event, 16), LEVELS[level], text.replace(b"\\\\", b"\\").decode())
+            for event, (level, text) in zip(ids, texts)]
+
+
+def entry(runs, outcome, code, note=None):
+    """One log entry as a pattern: the header, each run's status and output,
+    the outcome and the note."""
+    if isinstance(runs, str):
+        runs = ((1 if outcome == "refused" else 0, runs),)
+    tries = b"".join(b"try %d: ksthunk-filter\\.exe exit status %d\r\n" % (number, status)
+                     + re.escape(console(text)) for number, (status, text) in enumerate(runs, 1))
+    tail = f"outcome {outcome}, exit code {code}\r\n" + (f"{note}\r\n" if note else "")
+    return (rb"=== ksthunk-filter-run \d+\.\d+\.\d+, \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\r\n"
+            + tries + re.escape(tail.encode()))
+
+
+def running(path):
+    """Whether a process runs the file at `path` (Wine maps it)."""
+    found = False
+    for maps in glob.glob("/proc/[0-9]*/maps"):
+        try:
+            found = found or os.path.realpath(path).encode() in read(maps)
+        except OSError:  # the process ended meanwhile
+            pass
+    return found
+
+
+def check(name, args):
+    set_up, runs, _, outcome = OUTCOMES[name]
+    code, event, level = CODES[outcome]
+    case = Case(args, f"runner-{name}")
+    case.other = args.other
+    set_up(case)
+    command = install(case, args)
+    case.prefix.env["WINEDEBUG"] = EVENT_TRACE
+    result = case.prefix.wine(*command, loader=getattr(case, "loader", "wine"))
+    failures = case.failures
+    note = f" ({NOTES[name]})" if name in NOTES else ""
+    last = f"ksthunk-filter: {outcome}, exit code {code}, log {LOG}{note}\r\n".encode()
+    if exit_code(result.stdout) != code or last not in result.stdout:
+        failures.append(f"runner printed {result.stdout!r}, expected {last!r} and {code}")
+    traced = events(result.stderr)
+    if traced != [(event, level, f"ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}{note}")]:
+        failures.append(f"events {traced}")
+
+    log = read(prefix_path(case, LOG))
+    # Only a run that got the lock writes an entry.
+    expected = b"" if runs is None or name == "log-held" else entry(runs, outcome, code,
+                                                                     NOTES.get(name))
+    if not re.fullmatch(expected, log, re.S):
+        failures.append(f"log {log[:2000]!r}, expected {expected[:2000]!r}")
+    if name == "log-read" and read(prefix_path(case, LOG + ".1")) != OLD_LOG:
+        failures.append("ksthunk-filter.log.1 does not hold the old log")
+    if name == "no-exe" and os.path.exists(prefix_path(case, LOG_DIR)):
+        failures.append("a run without the exe made the log folder")
+    app = prefix_path(case, getattr(case, "app", "C:\\ksthunk-filter"))
+    if running(os.path.join(app, "ksthunk-filter.exe")):
+        failures.append("ksthunk-filter.exe outlived the runner")
+    if os.path.exists(prefix_path(case, "C:\\pwned.txt")):
+        failures.append("registry data was run as a command")
+    if name in STORED or outcome == "changed":
+        case.expect_stored(STORED.get(name, multi_sz("filter1", "filter2", "ksthunk")))
+    status = case.finish()
+    print(f"{name}: outcome {outcome}, exit code {code}, event {event}",
+          "passed" if status == 0 else "FAILED")
+    return status
+
+
+def check_two_at_once(args, trials=10):
+    """Two runs of the runner started together on a list without ksthunk:
+    one reports it changed, the other in place, and the log holds both
+    runs' entries whole."""
+    case = Case(args, "runner-two-at-once")
+    command = install(case, args)
+    log = prefix_path(case, LOG)
+    expected = (entry(appended("filter1"), "changed", 3010)
+                + entry(present("filter1", "ksthunk"), "in-place", 0))
+    for trial in range(1, trials + 1):
+        case.seed(multi_sz("filter1"))
+        if os.path.exists(log):
+            os.remove(log)
+        runs = [subprocess.Popen(["wine", *command], env=case.prefix.env,
+                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                for _ in range(2)]
+        codes = sorted(exit_code(run.communicate(timeout=600)[0]) for run in runs)
+        if codes != [0, 3010]:
+            case.failures.append(f"trial {trial}: exit codes {codes}")
+        if not re.fullmatch(expected, read(log), re.S):
+            case.failures.append(f"trial {trial}: the log does not hold both entries whole")
+        case.expect_stored(multi_sz("filter1", "ksthunk"))
+    status = case.finish()
+    print(f"two runs at once, {trials} times:", "passed" if status == 0 else "FAILED")
+    return status
+
+
+TESTS = [*OUTCOMES, "two-at-once"]
+
+
+def main():
+    if sys.argv[1:] == ["--list"]:  # for CMake: one test each
+        print(";".join(TESTS))
+        return 0
+    parser = argparse.ArgumentParser()
+    for option in ("--exe", "--helper", "--standin", "--other", "--runner", "--short-runner",
+                   "--work"):
+        parser.add_argument(option, required=True)
+    parser.add_argument("tests", nargs="*", choices=TESTS, default=TESTS,
+                        help="rows of the table, or two-at-once (default: all)")
+    args = parser.parse_args()
+    statuses = [check(name, args) if name in OUTCOMES else check_two_at_once(args)
+                for name in args.tests]
+    return 1 if any(statuses) else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
