@@ -49,19 +49,19 @@ LSTATUS RegisterSource() {
 
 }  // namespace
 
-std::uint32_t ReportEvent(const Outcome& outcome, const std::wstring& text) {
+std::uint32_t WriteEvent(std::uint16_t eventId, EventLevel level,
+                         const std::wstring& text) {
   if (const LSTATUS status = RegisterSource(); status != ERROR_SUCCESS) {
     return static_cast<std::uint32_t>(status);
   }
   const HANDLE source = RegisterEventSourceW(nullptr, L"ksthunk-filter");
   std::array<const wchar_t*, 1> strings{text.c_str()};
-  const WORD type =
-      outcome.level == EventLevel::Information ? EVENTLOG_INFORMATION_TYPE
-      : outcome.level == EventLevel::Warning   ? EVENTLOG_WARNING_TYPE
-                                               : EVENTLOG_ERROR_TYPE;
-  const bool reported = source != nullptr &&
-                        ReportEventW(source, type, 0, outcome.eventId, nullptr,
-                                     1, 0, strings.data(), nullptr) != FALSE;
+  const WORD type = level == EventLevel::Information ? EVENTLOG_INFORMATION_TYPE
+                    : level == EventLevel::Warning   ? EVENTLOG_WARNING_TYPE
+                                                     : EVENTLOG_ERROR_TYPE;
+  const bool reported =
+      source != nullptr && ReportEventW(source, type, 0, eventId, nullptr, 1, 0,
+                                        strings.data(), nullptr) != FALSE;
   const DWORD error = reported ? 0 : GetLastError();
   if (source != nullptr) {
     DeregisterEventSource(source);

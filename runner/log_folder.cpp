@@ -13,6 +13,7 @@ constexpr const wchar_t* kFolderAccess =
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kRotateAt = 1U << 20;
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
 
 struct LocalFreer {
   void operator()(void* memory) const { LocalFree(memory); }
@@ -36,6 +37,18 @@ Handle OpenLog(const LogPaths& paths, DWORD access, DWORD disposition) {
   const HANDLE file = CreateFileW(paths.log.c_str(), access, kShareAll, nullptr,
                                   disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   return Handle(file == INVALID_HANDLE_VALUE ? nullptr : file);
+}
+
+// Whether the log starts with the UTF-8 mark, as every log the runner began
+// does (the cmd wrapper wrote the ANSI code page).
+bool MarkedUtf8(const LogPaths& paths) {
+  const Handle log = OpenLog(paths, GENERIC_READ, OPEN_EXISTING);
+  std::string start(kUtf8Mark.size(), '\0');
+  DWORD got = 0;
+  return log &&
+         ReadFile(log.get(), start.data(), static_cast<DWORD>(start.size()),
+                  &got, nullptr) != FALSE &&
+         start == kUtf8Mark;
 }
 
 }  // namespace
@@ -118,7 +131,8 @@ std::uint32_t RotateLog(const LogPaths& paths) {
   const std::wstring old = paths.log + L".1";
   if (GetFileAttributesExW(paths.log.c_str(), GetFileExInfoStandard, &data) ==
           FALSE ||
-      (data.nFileSizeHigh == 0 && data.nFileSizeLow < kRotateAt) ||
+      (data.nFileSizeHigh == 0 && data.nFileSizeLow < kRotateAt &&
+       (data.nFileSizeLow == 0 || MarkedUtf8(paths))) ||
       MoveFileExW(paths.log.c_str(), old.c_str(), MOVEFILE_REPLACE_EXISTING) !=
           FALSE) {
     return 0;
@@ -135,12 +149,18 @@ std::uint32_t RotateLog(const LogPaths& paths) {
 bool AppendToLog(const LogPaths& paths, const std::string& entry, int tries) {
   for (int tried = 1;; ++tried) {
     // Every sharing, so that a reader of the log never blocks a run.
-    const Handle log = OpenLog(paths, FILE_APPEND_DATA, OPEN_ALWAYS);
+    const Handle log =
+        OpenLog(paths, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS);
+    LARGE_INTEGER size{};
+    const std::string text =
+        log && GetFileSizeEx(log.get(), &size) != FALSE && size.QuadPart == 0
+            ? std::string(kUtf8Mark) + entry
+            : entry;
     DWORD written = 0;
     if (log &&
-        WriteFile(log.get(), entry.data(), static_cast<DWORD>(entry.size()),
+        WriteFile(log.get(), text.data(), static_cast<DWORD>(text.size()),
                   &written, nullptr) != FALSE &&
-        written == entry.size()) {
+        written == text.size()) {
       return true;
     }
     if (tried >= tries) {

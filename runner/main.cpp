@@ -3,6 +3,7 @@
 // outcome as its exit code, an Application event and a log entry.
 #include <windows.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -29,6 +30,10 @@ std::string Note(const char* what, std::uint32_t error) {
   return std::string(what) + ": error " + std::to_string(error);
 }
 
+// A longer event text than this is cut by the Event Viewer.
+constexpr std::size_t kMostEventText = 2000;
+constexpr std::uint16_t kMissingDriversEvent = 400;
+
 std::string Narrow(const std::wstring& text, UINT codePage) {
   const int length = static_cast<int>(text.size());
   const int size = WideCharToMultiByte(codePage, 0, text.data(), length,
@@ -37,6 +42,15 @@ std::string Narrow(const std::wstring& text, UINT codePage) {
   WideCharToMultiByte(codePage, 0, text.data(), length, narrow.data(), size,
                       nullptr, nullptr);
   return narrow;
+}
+
+// Bytes of `codePage` as UTF-8; what does not convert becomes U+FFFD.
+std::string Utf8(const std::string& bytes, UINT codePage) {
+  const int length = static_cast<int>(bytes.size());
+  std::wstring wide(bytes.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+      codePage, 0, bytes.data(), length, wide.data(), length)));
+  return Narrow(wide, CP_UTF8);
 }
 
 // ksthunk-filter.exe beside this program, whatever the path's length.
@@ -58,8 +72,10 @@ int Usage(const std::string& argument) {
       "run at a time, and reports the outcome as its exit code, an event\n"
       "(Application log, source ksthunk-filter) and an entry of\n"
       "%%SystemRoot%%\\Logs\\ksthunk-filter\\ksthunk-filter.log. Fleet tools\n"
-      "run it as Local System, without arguments. /? shows this text only;\n"
-      "to ksthunk-filter.exe, /? is no option: it ignores it and runs.\n",
+      "run it as Local System, without arguments. /check reads the class's\n"
+      "filter lists, names those without a driver and changes nothing (exit\n"
+      "code 0 ksthunk in place, 1 missing). /? shows this text only; to\n"
+      "ksthunk-filter.exe, /? is no option: it ignores it and runs.\n",
       KSF_VERSION);
   for (const Outcome& outcome : kOutcomes) {
     std::printf("  exit code %4u: %s\n",
@@ -100,7 +116,8 @@ const Outcome& RunTool(const std::wstring& tool, std::string& entry,
     }
     entry += "try " + std::to_string(tried) +
              ": ksthunk-filter.exe exit status " +
-             std::to_string(run.exitStatus) + "\r\n" + run.output +
+             std::to_string(run.exitStatus) + "\r\n" +
+             Utf8(run.output, IsFrenchRefusal(run.output) ? 1252 : CP_ACP) +
              (run.output.ends_with('\n') || run.output.empty() ? "" : "\r\n");
     if (run.timedOut || run.outputCut) {
       notes.emplace_back(
@@ -117,7 +134,7 @@ const Outcome& RunTool(const std::wstring& tool, std::string& entry,
 }
 
 // The event, then the result line; returns the exit code.
-int Finish(const Outcome& outcome, Notes notes, const LogPaths& paths) {
+int Finish(const Outcome& outcome, const Notes& notes, const LogPaths& paths) {
   const std::string said = "ksthunk-filter: " + std::string(outcome.kind) +
                            ", exit code " + std::to_string(outcome.exitCode);
   std::string noted;
@@ -125,9 +142,10 @@ int Finish(const Outcome& outcome, Notes notes, const LogPaths& paths) {
     noted += " (" + note + ")";
   }
   const std::string event = said + ". Log: ";
-  if (const std::uint32_t error = ReportEvent(
-          outcome, std::wstring(event.begin(), event.end()) + paths.log +
-                       std::wstring(noted.begin(), noted.end()))) {
+  if (const std::uint32_t error =
+          WriteEvent(outcome.eventId, outcome.level,
+                     std::wstring(event.begin(), event.end()) + paths.log +
+                         std::wstring(noted.begin(), noted.end()))) {
     noted += " (" + Note("the event could not be written", error) + ")";
   }
   std::printf("%s, log %s%s\n", said.c_str(), Narrow(paths.log, CP_ACP).c_str(),
@@ -146,6 +164,18 @@ int RunLocked(const std::wstring& tool, const LogPaths& paths, Notes notes) {
   }
   std::string entry = Header();
   const Outcome& outcome = RunTool(tool, entry, notes);
+  // The class's lists as the run left them: filters without a driver.
+  const ClassHealth health = ReadClassHealth();
+  for (const FilterList& list : health.lists) {
+    if (list.present && !IsList(list.type)) {
+      entry += Narrow(Describe(list), CP_UTF8) + "\r\n";
+    }
+  }
+  const std::wstring missing = MissingDrivers(
+      health.lists, kMostEventText - std::wstring(L"ksthunk-filter: ").size());
+  if (!missing.empty()) {
+    entry += Narrow(missing, CP_UTF8) + "\r\n";
+  }
   entry += "outcome " + std::string(outcome.kind) + ", exit code " +
            std::to_string(outcome.exitCode) + "\r\n";
   for (const std::string& note : notes) {
@@ -154,7 +184,39 @@ int RunLocked(const std::wstring& tool, const LogPaths& paths, Notes notes) {
   if (!AppendToLog(paths, entry, kLogTries)) {
     notes.emplace_back("this run's entry could not be appended to it");
   }
-  return Finish(outcome, notes, paths);
+  const int code = Finish(outcome, notes, paths);
+  if (!missing.empty() && WriteEvent(kMissingDriversEvent, EventLevel::Warning,
+                                     L"ksthunk-filter: " + missing) != 0) {
+    std::printf(
+        "(the warning of filters without a driver could not be "
+        "written)\n");
+  }
+  return code;
+}
+
+// /check: what a run would find, read only.
+int Check() {
+  const ClassHealth health = ReadClassHealth();
+  std::string kind = health.openStatus == ERROR_FILE_NOT_FOUND ? "key-missing"
+                     : health.openStatus == ERROR_ACCESS_DENIED
+                         ? "access-denied"
+                         : "open-failed";
+  if (health.openStatus == ERROR_SUCCESS) {
+    for (const FilterList& list : health.lists) {
+      std::printf("%s\n", Narrow(Describe(list), CP_ACP).c_str());
+    }
+    const FilterList& upper = health.lists.front();
+    const bool listed = std::find(upper.entries.begin(), upper.entries.end(),
+                                  L"ksthunk") != upper.entries.end();
+    kind = upper.present && !IsList(upper.type) ? "read-failed"
+           : listed                             ? "in-place"
+           : DriverInstalled(L"ksthunk")        ? "missing"
+                                                : "no-driver";
+  }
+  const std::uint32_t code = kind == "missing" ? 1 : FindOutcome(kind).exitCode;
+  std::printf("ksthunk-filter: check %s, exit code %u\n", kind.c_str(),
+              static_cast<unsigned>(code));
+  return static_cast<int>(code);
 }
 
 int Run() {
@@ -187,4 +249,9 @@ int Run() {
 
 }  // namespace
 
-int main(int argc, char** argv) { return argc > 1 ? Usage(argv[1]) : Run(); }
+int main(int argc, char** argv) {
+  if (argc == 2 && std::string(argv[1]) == "/check") {
+    return Check();
+  }
+  return argc > 1 ? Usage(argv[1]) : Run();
+}

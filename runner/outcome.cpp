@@ -97,6 +97,11 @@ const Outcome& FindOutcome(std::string_view kind) {
   return kOutcomes[kUnrecognised];
 }
 
+bool IsFrenchRefusal(std::string_view output) {
+  const std::string text = WithNewlines(output);
+  return text == kRefusals[2] || text == kRefusals[3];
+}
+
 const Outcome& ClassifyRun(std::uint32_t exitStatus, std::string_view output) {
   const std::string text = WithNewlines(output);
   if (exitStatus == 1) {

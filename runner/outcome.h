@@ -46,3 +46,7 @@ const Outcome& FindOutcome(std::string_view kind);
 // the whole shape the program prints for them, and anything else the
 // program would never print is "unrecognised".
 const Outcome& ClassifyRun(std::uint32_t exitStatus, std::string_view output);
+
+// Whether the output is one of the two French start-up refusals, which the
+// program prints in Windows-1252 whatever the system's code page.
+bool IsFrenchRefusal(std::string_view output);

@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "health.h"
 #include "outcome.h"
 
 struct HandleCloser {
@@ -53,5 +55,16 @@ std::uint32_t RotateLog(const LogPaths& paths);
 bool AppendToLog(const LogPaths& paths, const std::string& entry, int tries);
 
 // Registers the source ksthunk-filter where it is missing, then writes the
-// event with the outcome's ID and level.
-std::uint32_t ReportEvent(const Outcome& outcome, const std::wstring& text);
+// event.
+std::uint32_t WriteEvent(std::uint16_t eventId, EventLevel level,
+                         const std::wstring& text);
+
+// The class key's filter lists, read whole; none when the key cannot be
+// opened (openStatus).
+struct ClassHealth {
+  std::uint32_t openStatus = 0;
+  std::vector<FilterList> lists;  // UpperFilters, LowerFilters
+};
+ClassHealth ReadClassHealth();
+// Whether HKLM\SYSTEM\CurrentControlSet\Services\<name> exists.
+bool DriverInstalled(const std::wstring& name);

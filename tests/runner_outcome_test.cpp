@@ -1,7 +1,8 @@
 // The fleet runner's outcome of a run of ksthunk-filter.exe, from its exit
 // status and its output as it reaches a pipe (CRLF): every text the program
 // prints, outputs cut short or foreign, and other statuses; and the
-// guide's table of outcomes, which must be the runner's.
+// guide's table of outcomes, which must be the runner's; the entries of the
+// class's filter lists and the warning that names those without a driver.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "expected_output.h"
+#include "health.h"
 #include "outcome.h"
 
 namespace {
@@ -85,6 +87,42 @@ TEST(RunnerOutcome, TheGuideListsTheRunnersTable) {
                 levels[static_cast<int>(outcome.level)] + "\n";
   }
   EXPECT_EQ(listed, expected);
+}
+
+TEST(RunnerHealth, EntriesNamesAndTheWarning) {
+  using namespace std::string_literals;
+  const struct {
+    std::uint32_t type;
+    std::wstring data;
+    std::vector<std::wstring> entries;
+  } rows[] = {
+      {7, L"a\0\0b\0\0"s, {L"a", L"b"}},  // empty entries skipped
+      {7, L"a\0b"s, {L"a", L"b"}},        // to the end of the data, no further
+      {7, L""s, {}},
+      {1, L"ksthunk\0junk"s, {L"ksthunk"}},  // a REG_SZ up to its NUL
+      {2, L"%x%"s, {L"%x%"}},
+      {3, L"a\0b\0\0"s, {}},  // REG_BINARY, REG_DWORD: no list
+      {4, L"\x5\0"s, {}},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(SplitEntries(row.type, row.data), row.entries) << row.type;
+  }
+  EXPECT_TRUE(CanBeKeyName(std::wstring(255, L'k')));
+  EXPECT_FALSE(CanBeKeyName(std::wstring(256, L'k')));
+  EXPECT_FALSE(CanBeKeyName(L"a\\b"));
+  const FilterList upper{L"UpperFilters", true, 7, {}, {L"A", L"B"}};
+  const FilterList lower{L"LowerFilters", true, 7, {}, {L"C", L"D", L"E"}};
+  EXPECT_EQ(MissingDrivers({upper, lower}, 2000),
+            L"filters without a driver: UpperFilters A, B; LowerFilters C, "
+            L"D, E");
+  EXPECT_EQ(MissingDrivers({upper, lower}, 84),
+            L"filters without a driver: UpperFilters A, B; LowerFilters C "
+            L"and 2 more");
+  EXPECT_EQ(MissingDrivers({{L"UpperFilters", true, 7, {L"A"}, {}}}, 2000),
+            L"");
+  const FilterList many{
+      L"LowerFilters", true, 7, {}, std::vector<std::wstring>(500, L"filter")};
+  EXPECT_LE(MissingDrivers({many, upper}, 2000).size(), 2000U);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@ checks its whole exit code (read on the Windows side) and last line, its
 log (a header, each run's status and output byte for byte, the outcome and
 any note), its one event as Wine traces it, the list it left, and that no
 run of the program outlives it. Then two runs started together, ten times
-over: one changes the list and the other finds it in place.
+over: one changes the list and the other finds it in place; and the
+filters without a driver, as /check and a run name them.
 
     run_runner.py --exe EXE --helper REGVALUE --standin STANDIN --other OTHER
                   --runner RUNNER --short-runner RUNNER --work DIR [TEST...]
@@ -21,6 +22,7 @@ import sys
 
 from outcomes import (CODES, FORGED, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, install,
                       prefix_path)
+from expected import CLASS_KEY, THUNK_SERVICE
 from run_e2e import TWO, Case, appended, console, multi_sz, present
 
 # The list each run leaves where it is not the list as seeded with ksthunk
@@ -37,6 +39,8 @@ NOTES = {"log-held": "this run's entry could not be appended to it",
 # Wine traces each ReportEventW: its text, by level, and its ID.
 EVENT_TRACE = "+eventlog,fixme+advapi"
 LEVELS = {b"trace": "INFORMATION", b"warn": "WARNING", b"err": "ERROR"}
+UTF8_MARK = b"\xef\xbb\xbf"  # a log the runner begins starts with it
+MISSING_DRIVERS = 400  # the warning that names filters without a driver
 
 
 def read(path):
@@ -67,7 +71,7 @@ def entry(runs, outcome, code, note=None):
                      + re.escape(console(text)) for number, (status, text) in enumerate(runs, 1))
     tail = f"outcome {outcome}, exit code {code}\r\n" + (f"{note}\r\n" if note else "")
     return (rb"=== ksthunk-filter-run \d+\.\d+\.\d+, \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\r\n"
-            + tries + re.escape(tail.encode()))
+            + tries + rb"(filters without a driver: [^\r\n]*\r\n)?" + re.escape(tail.encode()))
 
 
 def running(path):
@@ -95,14 +99,14 @@ def check(name, args):
     last = f"ksthunk-filter: {outcome}, exit code {code}, log {LOG}{note}\r\n".encode()
     if exit_code(result.stdout) != code or last not in result.stdout:
         failures.append(f"runner printed {result.stdout!r}, expected {last!r} and {code}")
-    traced = events(result.stderr)
+    traced = [event for event in events(result.stderr) if event[0] != MISSING_DRIVERS]
     if traced != [(event, level, f"ksthunk-filter: {outcome}, exit code {code}. Log: {LOG}{note}")]:
         failures.append(f"events {traced}")
 
     log = read(prefix_path(case, LOG))
     # Only a run that got the lock writes an entry.
-    expected = b"" if runs is None or name == "log-held" else entry(runs, outcome, code,
-                                                                     NOTES.get(name))
+    expected = b"" if runs is None or name == "log-held" else (
+        re.escape(UTF8_MARK) + entry(runs, outcome, code, NOTES.get(name)))
     if not re.fullmatch(expected, log, re.S):
         failures.append(f"log {log[:2000]!r}, expected {expected[:2000]!r}")
     if name == "log-read" and read(prefix_path(case, LOG + ".1")) != OLD_LOG:
@@ -129,7 +133,7 @@ def check_two_at_once(args, trials=10):
     case = Case(args, "runner-two-at-once")
     command = install(case, args)
     log = prefix_path(case, LOG)
-    expected = (entry(appended("filter1"), "changed", 3010)
+    expected = (re.escape(UTF8_MARK) + entry(appended("filter1"), "changed", 3010)
                 + entry(present("filter1", "ksthunk"), "in-place", 0))
     for trial in range(1, trials + 1):
         case.seed(multi_sz("filter1"))
@@ -149,7 +153,43 @@ def check_two_at_once(args, trials=10):
     return status
 
 
-TESTS = [*OUTCOMES, "two-at-once"]
+def check_health(args):
+    """UpperFilters filter1 (installed), WdmAudioFilter; LowerFilters lowgone
+    and a Cyrillic name: /check names what lacks a driver, changes nothing
+    and writes nothing; a run adds ksthunk and names them in its warning and
+    (in UTF-8) its log entry, filter1 in neither; /check then finds it in
+    place."""
+    case = Case(args, "runner-health")
+    command = install(case, args)
+    case.seed(multi_sz("filter1", "WdmAudioFilter"))
+    key, cyrillic = "HKLM\\" + CLASS_KEY, "\u0416flt"
+    case.prefix.wine("reg", "add", key, "/v", "LowerFilters", "/t", "REG_MULTI_SZ", "/d",
+                     f"lowgone\\0{cyrillic}", "/f")
+    case.prefix.wine("reg", "add", "HKLM\\" + THUNK_SERVICE[:-len("ksthunk")] + "filter1", "/f")
+    export = ["reg", "export", key, "C:\\class.reg", "/y"]
+    case.prefix.wine(*export)
+    before = read(prefix_path(case, "C:\\class.reg"))
+    check = case.prefix.wine("C:\\ksthunk-filter\\ksthunk-filter-run.exe", "/check")
+    case.prefix.wine(*export)
+    if check.returncode != 1 or b"without a driver: WdmAudioFilter\r\n" not in check.stdout \
+            or read(prefix_path(case, "C:\\class.reg")) != before \
+            or os.path.exists(prefix_path(case, LOG_DIR)):
+        case.failures.append(f"/check before the run: {check.returncode} {check.stdout!r}")
+    case.prefix.env["WINEDEBUG"] = EVENT_TRACE
+    run = case.prefix.wine(*command)
+    missing = f"filters without a driver: UpperFilters WdmAudioFilter; LowerFilters lowgone, {cyrillic}"
+    warning = (MISSING_DRIVERS, "WARNING", "ksthunk-filter: " + missing.replace(cyrillic, "\\0416flt"))
+    if exit_code(run.stdout) != 3010 or warning not in events(run.stderr) \
+            or (missing + "\r\n").encode() not in read(prefix_path(case, LOG)):
+        case.failures.append(f"the run: {run.stdout!r}, events {events(run.stderr)}")
+    if case.prefix.wine("C:\\ksthunk-filter\\ksthunk-filter-run.exe", "/check").returncode != 0:
+        case.failures.append("/check after the run did not find ksthunk in place")
+    status = case.finish()
+    print("filters without a driver:", "passed" if status == 0 else "FAILED")
+    return status
+
+
+TESTS = [*OUTCOMES, "two-at-once", "health"]
 
 
 def main():
@@ -161,9 +201,10 @@ def main():
                    "--work"):
         parser.add_argument(option, required=True)
     parser.add_argument("tests", nargs="*", choices=TESTS, default=TESTS,
-                        help="rows of the table, or two-at-once (default: all)")
+                        help="rows of the table, two-at-once or health (default: all)")
     args = parser.parse_args()
-    statuses = [check(name, args) if name in OUTCOMES else check_two_at_once(args)
+    special = {"two-at-once": check_two_at_once, "health": check_health}
+    statuses = [check(name, args) if name in OUTCOMES else special[name](args)
                 for name in args.tests]
     return 1 if any(statuses) else 0
 
