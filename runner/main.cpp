@@ -53,7 +53,8 @@ std::string Utf8(const std::string& bytes, UINT codePage) {
   return Narrow(wide, CP_UTF8);
 }
 
-// ksthunk-filter.exe beside this program, whatever the path's length.
+// ksthunk-filter.exe beside this program, whatever the path's length; none
+// when the program's own path is not to be had (never a relative path).
 std::wstring ToolPath() {
   std::wstring path(MAX_PATH, L'\0');
   DWORD length = 0;
@@ -63,7 +64,10 @@ std::wstring ToolPath() {
     path.resize(path.size() * 2);
   }
   path.resize(length);
-  return path.substr(0, path.rfind(L'\\') + 1) + L"ksthunk-filter.exe";
+  const std::size_t folder = path.rfind(L'\\');
+  return folder == std::wstring::npos
+             ? std::wstring()
+             : path.substr(0, folder + 1) + L"ksthunk-filter.exe";
 }
 
 int Usage(const std::string& argument) {
@@ -78,13 +82,15 @@ int Usage(const std::string& argument) {
       "ksthunk-filter.exe, /? is no option: it ignores it and runs.\n",
       KSF_VERSION);
   for (const Outcome& outcome : kOutcomes) {
-    std::printf("  exit code %4u: %s\n",
-                static_cast<unsigned>(outcome.exitCode),
-                std::string(outcome.kind).c_str());
+    std::printf("  exit code %4u: %.*s\n", unsigned{outcome.exitCode},
+                static_cast<int>(outcome.kind.size()), outcome.kind.data());
   }
-  const bool asked = argument == "/?" || argument == "-?" || argument == "-h" ||
-                     argument == "--help";
-  return asked ? 0 : ERROR_INVALID_PARAMETER;
+  for (const char* help : {"/?", "-?", "-h", "--help"}) {
+    if (argument == help) {
+      return 0;
+    }
+  }
+  return ERROR_INVALID_PARAMETER;
 }
 
 std::string Header() {
@@ -184,14 +190,14 @@ int RunLocked(const std::wstring& tool, const LogPaths& paths, Notes notes) {
   if (!AppendToLog(paths, entry, kLogTries)) {
     notes.emplace_back("this run's entry could not be appended to it");
   }
-  const int code = Finish(outcome, notes, paths);
-  if (!missing.empty() && WriteEvent(kMissingDriversEvent, EventLevel::Warning,
-                                     L"ksthunk-filter: " + missing) != 0) {
-    std::printf(
-        "(the warning of filters without a driver could not be "
-        "written)\n");
+  if (const std::uint32_t error =
+          missing.empty()
+              ? 0
+              : WriteEvent(kMissingDriversEvent, EventLevel::Warning,
+                           L"ksthunk-filter: " + missing)) {
+    notes.push_back(Note("the warning event could not be written", error));
   }
-  return code;
+  return Finish(outcome, notes, paths);
 }
 
 // /check: what a run would find, read only.

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -60,30 +61,28 @@ std::string_view LastLine(std::string_view text) {
   return start == std::string_view::npos ? text : text.substr(start + 1);
 }
 
-// An output that ends in one of the program's failure lines.
+// The program's failure lines, each the last line of its output after
+// "SUCCESS", and the outcome each tells.
+constexpr std::array<std::pair<std::string_view, std::string_view>, 5>
+    kFailures = {{{"ERROR memory allocation0x", "out-of-memory"},
+                  {"ERROR 0x", "out-of-memory"},  // after other lines
+                  {"Could not Read the Value ", "read-failed"},
+                  {"Could not Set the Value ", "not-written"},
+                  {"Could not Find the Driver ksthunk", "no-driver"}}};
+
 std::string_view FailureKind(std::string_view text) {
   const std::string_view last = LastLine(text);
-  const bool alone = last.size() + 1 == text.size() && text.ends_with('\n');
-  if (alone && last.starts_with("ERROR 0x")) {
+  if (text == std::string(last) + "\n" && last.starts_with("ERROR 0x")) {
     return last == "ERROR 0x2"   ? "key-missing"
            : last == "ERROR 0x5" ? "access-denied"
                                  : "open-failed";
   }
-  if (!text.starts_with(kSuccess) || alone) {
-    return "unrecognised";
+  for (const auto& [line, kind] : kFailures) {
+    if (text.starts_with(kSuccess) && last.starts_with(line)) {
+      return kind;
+    }
   }
-  if (last.starts_with("ERROR memory allocation0x") ||
-      last.starts_with("ERROR 0x")) {
-    return "out-of-memory";
-  }
-  if (last.starts_with("Could not Read the Value ")) {
-    return "read-failed";
-  }
-  if (last.starts_with("Could not Set the Value ")) {
-    return "not-written";
-  }
-  return last == "Could not Find the Driver ksthunk" ? "no-driver"
-                                                     : "unrecognised";
+  return "unrecognised";
 }
 
 }  // namespace

@@ -20,8 +20,8 @@ import re
 import subprocess
 import sys
 
-from outcomes import (CODES, FORGED, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, install,
-                      prefix_path)
+from outcomes import (APP, CODES, FORGED, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, RUNNER,
+                      install, prefix_path)
 from expected import CLASS_KEY, THUNK_SERVICE
 from run_e2e import TWO, Case, appended, console, multi_sz, present
 
@@ -113,7 +113,7 @@ def check(name, args):
         failures.append("ksthunk-filter.log.1 does not hold the old log")
     if name == "no-exe" and os.path.exists(prefix_path(case, LOG_DIR)):
         failures.append("a run without the exe made the log folder")
-    app = prefix_path(case, getattr(case, "app", "C:\\ksthunk-filter"))
+    app = prefix_path(case, getattr(case, "app", APP))
     if running(os.path.join(app, "ksthunk-filter.exe")):
         failures.append("ksthunk-filter.exe outlived the runner")
     if os.path.exists(prefix_path(case, "C:\\pwned.txt")):
@@ -155,35 +155,32 @@ def check_two_at_once(args, trials=10):
 
 def check_health(args):
     """UpperFilters filter1 (installed), WdmAudioFilter; LowerFilters lowgone
-    and a Cyrillic name: /check names what lacks a driver, changes nothing
-    and writes nothing; a run adds ksthunk and names them in its warning and
-    (in UTF-8) its log entry, filter1 in neither; /check then finds it in
-    place."""
+    and a Cyrillic name: /check names what lacks a driver and changes or
+    writes nothing; a run names them, not filter1, in its warning and (in
+    UTF-8) its log; /check then finds ksthunk in place."""
     case = Case(args, "runner-health")
-    command = install(case, args)
+    command, key, runner = install(case, args), "HKLM\\" + CLASS_KEY, f"{APP}\\{RUNNER}"
     case.seed(multi_sz("filter1", "WdmAudioFilter"))
-    key, cyrillic = "HKLM\\" + CLASS_KEY, "\u0416flt"
     case.prefix.wine("reg", "add", key, "/v", "LowerFilters", "/t", "REG_MULTI_SZ", "/d",
-                     f"lowgone\\0{cyrillic}", "/f")
-    case.prefix.wine("reg", "add", "HKLM\\" + THUNK_SERVICE[:-len("ksthunk")] + "filter1", "/f")
-    export = ["reg", "export", key, "C:\\class.reg", "/y"]
-    case.prefix.wine(*export)
-    before = read(prefix_path(case, "C:\\class.reg"))
-    check = case.prefix.wine("C:\\ksthunk-filter\\ksthunk-filter-run.exe", "/check")
-    case.prefix.wine(*export)
+                     "lowgone\\0\u0416flt", "/f")
+    case.prefix.wine("reg", "add", "HKLM\\" + THUNK_SERVICE.replace("ksthunk", "filter1"), "/f")
+
+    def exported():  # the class key as reg export writes it
+        case.prefix.wine("reg", "export", key, "C:\\c.reg", "/y")
+        return read(prefix_path(case, "C:\\c.reg"))
+    before = exported()
+    check = case.prefix.wine(runner, "/check")
     if check.returncode != 1 or b"without a driver: WdmAudioFilter\r\n" not in check.stdout \
-            or read(prefix_path(case, "C:\\class.reg")) != before \
-            or os.path.exists(prefix_path(case, LOG_DIR)):
+            or exported() != before or os.path.exists(prefix_path(case, LOG_DIR)):
         case.failures.append(f"/check before the run: {check.returncode} {check.stdout!r}")
     case.prefix.env["WINEDEBUG"] = EVENT_TRACE
     run = case.prefix.wine(*command)
-    missing = f"filters without a driver: UpperFilters WdmAudioFilter; LowerFilters lowgone, {cyrillic}"
-    warning = (MISSING_DRIVERS, "WARNING", "ksthunk-filter: " + missing.replace(cyrillic, "\\0416flt"))
+    missing = "filters without a driver: UpperFilters WdmAudioFilter; LowerFilters lowgone, \u0416flt"
+    warning = (MISSING_DRIVERS, "WARNING", "ksthunk-filter: " + missing.replace("\u0416", "\\0416"))
     if exit_code(run.stdout) != 3010 or warning not in events(run.stderr) \
-            or (missing + "\r\n").encode() not in read(prefix_path(case, LOG)):
-        case.failures.append(f"the run: {run.stdout!r}, events {events(run.stderr)}")
-    if case.prefix.wine("C:\\ksthunk-filter\\ksthunk-filter-run.exe", "/check").returncode != 0:
-        case.failures.append("/check after the run did not find ksthunk in place")
+            or (missing + "\r\n").encode() not in read(prefix_path(case, LOG)) \
+            or case.prefix.wine(runner, "/check").returncode != 0:
+        case.failures.append(f"the run: {run.stdout!r}, events {events(run.stderr)}, or /check after")
     status = case.finish()
     print("filters without a driver:", "passed" if status == 0 else "FAILED")
     return status
