@@ -129,7 +129,11 @@ ChildRun RunChild(const std::wstring& path, std::uint32_t timeoutMs) {
   if (!job || AssignProcessToJobObject(job.get(), process.get()) == FALSE) {
     run.jobError = GetLastError();
   }
-  ResumeThread(thread.get());
+  if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+    run.startError = GetLastError();
+    TerminateProcess(process.get(), ERROR_TIMEOUT);
+    return run;
+  }
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   bool open = true;
   while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT) {
