@@ -152,8 +152,10 @@ ChildRun RunChild(const std::wstring& path, std::uint32_t timeoutMs) {
   while (open && Drain(pipe.get(), run) && GetTickCount64() < deadline) {
     Sleep(10);
   }
+  // A status that cannot be read is none the program returns: never 0,
+  // which would let a complete-looking output count as a success.
   DWORD status = 0;
-  GetExitCodeProcess(process.get(), &status);
-  run.exitStatus = status;
+  run.exitStatus =
+      GetExitCodeProcess(process.get(), &status) != FALSE ? status : ~DWORD{0};
   return run;
 }
