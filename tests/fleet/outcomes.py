@@ -39,8 +39,8 @@ def prefix_path(case, windows_name):
 
 
 def install(case, args):
-    """The runner and, beside it, the exe, the stand-in with its answers
-    (case.answers) or nothing (case.exe None), in the case's folder (APP
+    """The runner (with case.arguments) and, beside it, the exe, the stand-in
+    with its answers (case.answers) or nothing (case.exe None), in the case's folder (APP
     unless case.app names another); and C:\\parent.cmd, which runs the
     runner by name from its folder, as Intune does, and prints its exit code
     as Windows sees it (Linux sees only its low 8 bits). The stand-in runs
@@ -61,6 +61,7 @@ def install(case, args):
     if case.launcher:  # the key's access list is emptied, then the runner runs
         helper = "Z:" + os.path.abspath(case.helper).replace("/", "\\")
         run = f'"{helper}" deny-access "{app}\\{RUNNER}"'
+    run += getattr(case, "arguments", "")  # " /check", say
     with open(prefix_path(case, "C:\\parent.cmd"), "w", newline="\r\n") as parent:
         parent.write(f'@echo off\ncd /d "{app}"\n{run}\necho runner-exit %ERRORLEVEL%\n')
     return ["cmd", "/c", "C:\\parent.cmd"]

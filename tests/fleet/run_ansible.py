@@ -26,19 +26,25 @@ def reported(stats):
     return "changed" if stats.get("changed") else "ok"
 
 
-def run(name, set_up, expected, outcome, args):
+def run(name, set_up, expected, outcome, args, check=False):
+    """check: the playbook's check mode, which runs /check (outcome: its
+    KIND) and must leave no log."""
     case = Case(args, f"ansible-{name}")
     case.other = args.other
+    case.arguments = " /check" if check else ""
     set_up(case)
     command = install(case, args)
     env = dict(case.prefix.env, ANSIBLE_STDOUT_CALLBACK="json",
                ANSIBLE_LOCALHOST_WARNING="false", ANSIBLE_NOCOLOR="1")
     result = subprocess.run(
-        ["ansible-playbook", "-i", "localhost,", PLAY,
+        ["ansible-playbook", *(["--check"] if check else []), "-i", "localhost,", PLAY,
          "-e", json.dumps({"ksthunk_command": command})],
         env=env, capture_output=True, text=True, timeout=600)
-    code = CODES[outcome][0]
-    log = open(prefix_path(case, LOG), "rb").read()
+    code = 1 if check else CODES[outcome][0]
+    said = f"ksthunk-filter: check {outcome}, exit code {code}" if check \
+        else f"ksthunk-filter: {outcome}, exit code {code},"
+    log = prefix_path(case, LOG)
+    log = open(log, "rb").read() if os.path.exists(log) else b""
     case.finish()
     try:
         report = json.loads(result.stdout)
@@ -52,9 +58,11 @@ def run(name, set_up, expected, outcome, args):
     failures = []
     if got != expected:
         failures.append("another report")
-    if not message.startswith(f"ksthunk-filter: {outcome}, exit code {code},"):
+    if not message.startswith(said):
         failures.append("the message is not the runner's last line")
-    if not log.endswith(f"outcome {outcome}, exit code {code}\r\n".encode()):
+    if check and log:
+        failures.append("the check wrote a log")
+    elif not check and not log.endswith(f"outcome {outcome}, exit code {code}\r\n".encode()):
         failures.append("the log lacks the run's entry")
     for failure in failures:
         print(f"FAIL: {name}: {failure}")
@@ -70,6 +78,7 @@ def main():
     failures = sum(run(name, set_up, expected, outcome, args)
                    for name, (set_up, _, expected, outcome) in OUTCOMES.items()
                    if expected is not None)
+    failures += run("check-mode", OUTCOMES["changed"][0], "changed", "missing", args, check=True)
     return 1 if failures else 0
 
 
