@@ -39,13 +39,13 @@ def prefix_path(case, windows_name):
 
 
 def install(case, args):
-    """The runner (with case.arguments) and, beside it, the exe, the stand-in
-    with its answers (case.answers) or nothing (case.exe None), in the case's folder (APP
-    unless case.app names another); and C:\\parent.cmd, which runs the
-    runner by name from its folder, as Intune does, and prints its exit code
-    as Windows sees it (Linux sees only its low 8 bits). The stand-in runs
-    under a runner built with a short timeout. Returns what `wine` is given
-    to run."""
+    """The runner (with case.arguments) and, beside it, the exe, the
+    stand-in with its answers (case.answers) or nothing (case.exe None), in
+    the case's folder (APP unless case.app names another); and
+    C:\\parent.cmd, which runs the runner by name from its folder, as Intune
+    does, and prints its exit code as Windows sees it (Linux sees only its
+    low 8 bits). The stand-in runs under a runner built with a short
+    timeout. Returns what `wine` is given to run."""
     app = getattr(case, "app", APP)
     folder = prefix_path(case, app)
     os.makedirs(folder, exist_ok=True)
