@@ -11,7 +11,7 @@ echo "apt-get $*" >>"$CALLS"
 [ "$1" = update ] && { echo "E: Failed to fetch bookworm-security i386 Packages.xz  File has unexpected size (374820 != 376004). Mirror sync in progress?"; exit 100; }
 [[ $PLAIN = works || " $* " = *" -t bookworm "* ]] || { echo "E: Unable to correct problems, you have held broken packages."; exit 100; }
 STANDIN
-for standin in dpkg:true dpkg-query:false 'id:echo 0'; do
+for standin in dpkg:true 'dpkg-query:case "$*" in *osslsigncode) echo installed 2.9;; *) exit 1;; esac' 'id:echo 0'; do
   printf '#!/bin/sh\n%s\n' "${standin#*:}" >"$bin/${standin%%:*}"
 done
 chmod +x "$bin"/*
