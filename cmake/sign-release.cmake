@@ -1,10 +1,11 @@
 # Run by CPack (CPACK_PRE_BUILD_SCRIPTS) once it has staged the release and
 # before it makes the ZIP. With KSF_SIGN_PKCS12 (a PKCS#12 file) and
-# KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe and the fleet runner
-# ksthunk-filter-run.exe with Authenticode (SHA-256) using osslsigncode,
-# timestamped by the RFC 3161 server at KSF_SIGN_TIMESTAMP_URL when that is
-# set, records each unsigned file's SHA-256 in SHA256SUMS.unsigned, and puts
-# the signed tool in deploy/windows too. Without them the release stays
+# KSF_SIGN_PASSWORD set, signs ksthunk-filter.exe, the fleet runner
+# ksthunk-filter-run.exe and the detection script detect-ksthunk.ps1 with
+# Authenticode (SHA-256) using osslsigncode, timestamped by the RFC 3161
+# server at KSF_SIGN_TIMESTAMP_URL when that is set, records each unsigned
+# file's SHA-256 in SHA256SUMS.unsigned, and puts the signed tool in
+# deploy/windows too. Without them the release stays
 # unsigned.
 # Then writes SHA256SUMS over every file of the release. Any failure stops the release before a ZIP exists.
 set(package_dir "${CPACK_TEMPORARY_INSTALL_DIRECTORY}")
@@ -34,7 +35,7 @@ function(write_sums)
 endfunction()
 
 if("$ENV{KSF_SIGN_PKCS12}" STREQUAL "")
-  message(STATUS "Release: ksthunk-filter.exe and ksthunk-filter-run.exe are NOT signed "
+  message(STATUS "Release: ksthunk-filter.exe, ksthunk-filter-run.exe and detect-ksthunk.ps1 are NOT signed "
                  "(set KSF_SIGN_PKCS12 and KSF_SIGN_PASSWORD to sign it)")
   write_sums()
   return()
@@ -64,27 +65,30 @@ set(timestamp)
 if(NOT "$ENV{KSF_SIGN_TIMESTAMP_URL}" STREQUAL "")
   set(timestamp -ts "$ENV{KSF_SIGN_TIMESTAMP_URL}")
 endif()
-# Signs the file at `path` in place and records its unsigned sum.
-function(sign path)
+# Signs the file at `path` in place and records its unsigned sum under the
+# name that osslsigncode remove-signature gives it back as.
+function(sign path unsigned_name)
   get_filename_component(name "${path}" NAME)
   get_filename_component(base "${path}" NAME_WE)
+  get_filename_component(extension "${path}" EXT)
   file(SHA256 "${path}" unsigned_sum)
   execute_process(
     COMMAND "${osslsigncode}" sign -pkcs12 "$ENV{KSF_SIGN_PKCS12}"
             -readpass "${scratch}/password" -h sha256 -n ${base}
-            ${timestamp} -in "${path}" -out "${scratch}/signed.exe"
+            ${timestamp} -in "${path}" -out "${scratch}/signed${extension}"
     RESULT_VARIABLE status OUTPUT_VARIABLE output ERROR_VARIABLE output)
   if(NOT status EQUAL 0)
     file(REMOVE_RECURSE "${scratch}")
     message(FATAL_ERROR "Release not made: signing ${name} failed "
                         "(wrong password, or not a usable PKCS#12 certificate?):\n${output}")
   endif()
-  file(RENAME "${scratch}/signed.exe" "${path}")
-  file(APPEND "${package_dir}/SHA256SUMS.unsigned" "${unsigned_sum}  ${base}-unsigned.exe\n")
+  file(RENAME "${scratch}/signed${extension}" "${path}")
+  file(APPEND "${package_dir}/SHA256SUMS.unsigned" "${unsigned_sum}  ${unsigned_name}\n")
   message(STATUS "Release: ${name} signed; unsigned SHA-256 ${unsigned_sum}")
 endfunction()
-sign("${exe}")
-sign("${runner}")
+sign("${exe}" ksthunk-filter-unsigned.exe)
+sign("${runner}" ksthunk-filter-run-unsigned.exe)
+sign("${package_dir}/deploy/intune/detect-ksthunk.ps1" deploy/intune/detect-ksthunk.ps1)
 file(REMOVE_RECURSE "${scratch}")
 file(COPY_FILE "${exe}" "${package_dir}/deploy/windows/ksthunk-filter.exe")
 write_sums()

@@ -6,8 +6,8 @@ beside the runner too, where the playbook's defaults find both,
 BUILD-INFO.txt), SHA256SUMS over all of them, its exe the build's and
 passing an end-to-end case under Wine. Then a release signed with a
 throwaway self-signed certificate: a wrong password stops it with its
-message and no ZIP; both signatures verify; each stripped exe is its
-unsigned build byte for byte; the signed exe passes the same end-to-end
+message and no ZIP; the signatures of both programs and of the detection
+script verify; each stripped file is its unsigned build byte for byte; the signed exe passes the same end-to-end
 case.
 
     release_test.py CPACK BUILD_DIR UNSIGNED_EXE E2E_DRIVER...
@@ -157,17 +157,21 @@ def main(cpack, build_dir, unsigned_exe, *e2e_driver):
         root = unpack(out)
         check_contents(root, {"SHA256SUMS.unsigned"}, failures)
         signed = os.path.join(root, "ksthunk-filter.exe")
-        runner = os.path.join(build_dir, "runner", "ksthunk-filter-run.exe")
-        for exe, build in ((signed, unsigned_exe), (os.path.join(root, "deploy", "windows",
-                                                                 "ksthunk-filter-run.exe"), runner)):
-            if run("osslsigncode", "verify", "-CAfile", cert, "-in", exe).returncode != 0:
-                failures.append(f"the signed {os.path.basename(exe)} does not verify")
-            stripped = os.path.join(root, os.path.basename(exe)[:-4] + "-unsigned.exe")
-            run("osslsigncode", "remove-signature", "-in", exe, "-out", stripped, check=True)
+        runner, script = "deploy/windows/ksthunk-filter-run.exe", "deploy/intune/detect-ksthunk.ps1"
+        # Each signed file, what it was before, and where README strips it to.
+        for path, build, stripped in (
+                ("ksthunk-filter.exe", unsigned_exe, "ksthunk-filter-unsigned.exe"),
+                (runner, os.path.join(build_dir, "runner", "ksthunk-filter-run.exe"),
+                 "ksthunk-filter-run-unsigned.exe"), (script, os.path.join(ROOT, script), script)):
+            path, stripped = os.path.join(root, path), os.path.join(root, stripped)
+            if run("osslsigncode", "verify", "-CAfile", cert, "-in", path).returncode != 0:
+                failures.append(f"the signed {os.path.basename(path)} does not verify")
+            run("osslsigncode", "remove-signature", "-in", path, "-out", stripped + ".tmp", check=True)
+            os.replace(stripped + ".tmp", stripped)
             if open(stripped, "rb").read() != open(build, "rb").read():
-                failures.append(f"the stripped {os.path.basename(exe)} differs from its build")
+                failures.append(f"the stripped {os.path.basename(path)} differs from its build")
         if run("sha256sum", "-c", "SHA256SUMS.unsigned", cwd=root).returncode != 0:
-            failures.append("SHA256SUMS.unsigned does not match the stripped exe")
+            failures.append("SHA256SUMS.unsigned does not match the stripped files")
         behaves(e2e_driver, signed, "two-filters-signed", failures)
 
         print(f"unsigned {len(unsigned)} bytes, sha256 {hashlib.sha256(unsigned).hexdigest()}")
