@@ -6,6 +6,7 @@
 
 #include <array>
 #include <cstdint>
+#include <initializer_list>
 #include <string_view>
 
 enum class EventLevel { Information, Warning, Error };
@@ -17,25 +18,64 @@ struct Outcome {
   EventLevel level;
 };
 
-// Every outcome, once; docs/administrators.md lists the same table.
+// Every outcome, once; docs/administrators.md lists the same table. A fleet
+// console shows a failure code X as 0x8007XXXX with Windows' message for X,
+// so each failure has a Win32 error code whose message names what went
+// wrong (the guide gives each code's name and message).
 inline constexpr std::array<Outcome, 16> kOutcomes = {{
     {"in-place", 0, 100, EventLevel::Information},
     {"changed", 3010, 101, EventLevel::Information},
     {"created", 3010, 102, EventLevel::Information},
-    {"key-missing", 2002, 202, EventLevel::Error},
-    {"access-denied", 2005, 205, EventLevel::Error},
-    {"open-failed", 2010, 210, EventLevel::Error},
-    {"read-failed", 2020, 220, EventLevel::Error},
-    {"not-written", 2030, 230, EventLevel::Error},
-    {"no-driver", 2040, 240, EventLevel::Error},
-    {"out-of-memory", 2050, 250, EventLevel::Error},
-    {"refused", 2060, 260, EventLevel::Error},
-    {"unrecognised", 2070, 270, EventLevel::Error},
-    {"no-log", 2080, 280, EventLevel::Error},
-    {"no-exe", 2090, 290, EventLevel::Error},
-    {"timed-out", 2100, 310, EventLevel::Error},
+    {"key-missing", 1010, 202, EventLevel::Error},
+    {"access-denied", 5, 205, EventLevel::Error},
+    {"open-failed", 1011, 210, EventLevel::Error},
+    {"read-failed", 1012, 220, EventLevel::Error},
+    {"not-written", 1013, 230, EventLevel::Error},
+    {"no-driver", 1060, 240, EventLevel::Error},
+    {"out-of-memory", 8, 250, EventLevel::Error},
+    {"refused", 1633, 260, EventLevel::Error},
+    {"unrecognised", 13, 270, EventLevel::Error},
+    {"no-log", 82, 280, EventLevel::Error},
+    {"no-exe", 2, 290, EventLevel::Error},
+    {"timed-out", 1460, 310, EventLevel::Error},
     {"busy", 1618, 300, EventLevel::Warning},
 }};
+
+// Whether `code` belongs to `kinds` alone: no other outcome has it.
+constexpr bool OnlyFor(std::uint32_t code,
+                       std::initializer_list<std::string_view> kinds) {
+  for (const Outcome& outcome : kOutcomes) {
+    bool listed = false;
+    for (const std::string_view kind : kinds) {
+      listed = listed || kind == outcome.kind;
+    }
+    if ((outcome.exitCode == code) != listed) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Whether no two failures share a code and none is a code that Intune or
+// Configuration Manager take for a success or a restart (1707, 1641).
+constexpr bool FailureCodesAreDistinct() {
+  for (const Outcome& failure : kOutcomes) {
+    int same = 0;
+    for (const Outcome& other : kOutcomes) {
+      same += other.exitCode == failure.exitCode ? 1 : 0;
+    }
+    if (failure.level == EventLevel::Error &&
+        (same != 1 || failure.exitCode == 1707 || failure.exitCode == 1641)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+static_assert(OnlyFor(0, {"in-place"}), "0 means success");
+static_assert(OnlyFor(3010, {"changed", "created"}), "3010 means a restart");
+static_assert(OnlyFor(1618, {"busy"}), "1618 means try again later");
+static_assert(FailureCodesAreDistinct(), "a failure code of its own each");
 
 // The row of `kind`; "unrecognised" for a kind that is not in the table.
 const Outcome& FindOutcome(std::string_view kind);

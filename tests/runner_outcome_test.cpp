@@ -5,6 +5,7 @@
 // class's filter lists and the warning that names those without a driver.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -13,6 +14,10 @@
 #include "expected_output.h"
 #include "health.h"
 #include "outcome.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace {
 
@@ -67,24 +72,40 @@ TEST(RunnerOutcome, FromTheExitStatusAndTheWholeOutput) {
   }
 }
 
+// The guide's table is the runner's, with each code as a console shows it.
 TEST(RunnerOutcome, TheGuideListsTheRunnersTable) {
   std::stringstream guide;
   guide << std::ifstream(KSF_SOURCE_DIR "/docs/administrators.md").rdbuf();
   const std::string text = guide.str();
-  const std::regex row(R"(\n\| `([\w-]+)` \| (\d+) \| (\d+) \| (\w+) \|)");
+  const std::regex row(
+      R"(\n\| `([\w-]+)` \| (\d+) \| (\S+) \| (\d+) \| (\w+) \|)");
   std::string listed;
   for (std::sregex_iterator it(text.begin(), text.end(), row), end; it != end;
        ++it) {
     listed += (*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() +
-              " " + (*it)[4].str() + "\n";
+              " " + (*it)[4].str() + " " + (*it)[5].str() + "\n";
   }
   std::string expected;
   const char* const levels[] = {"Information", "Warning", "Error"};
   for (const Outcome& outcome : kOutcomes) {
+    std::array<char, 16> shown{"\xE2\x80\x94"};  // the HRESULT, or a dash
+    if (outcome.exitCode != 0) {
+      std::snprintf(shown.data(), shown.size(), "0x8007%04X",
+                    unsigned{outcome.exitCode});
+    }
     expected += std::string(outcome.kind) + " " +
-                std::to_string(outcome.exitCode) + " " +
+                std::to_string(outcome.exitCode) + " " + shown.data() + " " +
                 std::to_string(outcome.eventId) + " " +
                 levels[static_cast<int>(outcome.level)] + "\n";
+#ifdef _WIN32  // each failure has a message (Wine's stands in for Windows')
+    std::array<wchar_t, 512> message{};
+    EXPECT_TRUE(outcome.level != EventLevel::Error ||
+                FormatMessageW(
+                    FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                    nullptr, outcome.exitCode, 0, message.data(), 512,
+                    nullptr) > 0)
+        << outcome.kind;
+#endif
   }
   EXPECT_EQ(listed, expected);
 }

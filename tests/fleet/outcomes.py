@@ -17,11 +17,11 @@ from run_e2e import TWO, appended, multi_sz, present, utf16_multi_sz  # noqa: E4
 
 # outcome: (exit code, event ID, event level)
 CODES = {"in-place": (0, 100, "INFORMATION"), "changed": (3010, 101, "INFORMATION"),
-         "created": (3010, 102, "INFORMATION"), "key-missing": (2002, 202, "ERROR"),
-         "access-denied": (2005, 205, "ERROR"), "read-failed": (2020, 220, "ERROR"),
-         "no-driver": (2040, 240, "ERROR"), "refused": (2060, 260, "ERROR"),
-         "unrecognised": (2070, 270, "ERROR"), "no-exe": (2090, 290, "ERROR"),
-         "timed-out": (2100, 310, "ERROR"), "busy": (1618, 300, "WARNING")}
+         "created": (3010, 102, "INFORMATION"), "key-missing": (1010, 202, "ERROR"),
+         "access-denied": (5, 205, "ERROR"), "read-failed": (1012, 220, "ERROR"),
+         "no-driver": (1060, 240, "ERROR"), "refused": (1633, 260, "ERROR"),
+         "unrecognised": (13, 270, "ERROR"), "no-exe": (2, 290, "ERROR"),
+         "timed-out": (1460, 310, "ERROR"), "busy": (1618, 300, "WARNING")}
 APP = "C:\\ksthunk-filter"
 LOG_DIR = "C:\\windows\\Logs\\ksthunk-filter"
 LOG = LOG_DIR + "\\ksthunk-filter.log"

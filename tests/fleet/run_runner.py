@@ -49,9 +49,9 @@ def read(path):
 
 
 def exit_code(stdout):
-    """The runner's exit code as C:\\parent.cmd printed it, or none."""
-    line = re.search(rb"runner-exit (\d+)", stdout)
-    return int(line.group(1)) if line else None
+    """The whole exit code: C:\\parent.cmd's line, else the result line's."""
+    line = re.findall(rb"(?:runner-exit|exit code) (\d+)", stdout)
+    return int(line[-1]) if line else None
 
 
 def events(stderr):
@@ -170,7 +170,7 @@ def check_health(args):
         return read(prefix_path(case, "C:\\c.reg"))
     before = exported()
     check = case.prefix.wine(runner, "/check")
-    if check.returncode != 1 or b"without a driver: WdmAudioFilter\r\n" not in check.stdout \
+    if exit_code(check.stdout) != 1 or b"without a driver: WdmAudioFilter\r\n" not in check.stdout \
             or exported() != before or os.path.exists(prefix_path(case, LOG_DIR)):
         case.failures.append(f"/check before the run: {check.returncode} {check.stdout!r}")
     case.prefix.env["WINEDEBUG"] = EVENT_TRACE
@@ -179,7 +179,7 @@ def check_health(args):
     warning = (MISSING_DRIVERS, "WARNING", "ksthunk-filter: " + missing.replace("\u0416", "\\0416"))
     if exit_code(run.stdout) != 3010 or warning not in events(run.stderr) \
             or (missing + "\r\n").encode() not in read(prefix_path(case, LOG)) \
-            or case.prefix.wine(runner, "/check").returncode != 0:
+            or exit_code(case.prefix.wine(runner, "/check").stdout) != 0:
         case.failures.append(f"the run: {run.stdout!r}, events {events(run.stderr)}, or /check after")
     status = case.finish()
     print("filters without a driver:", "passed" if status == 0 else "FAILED")
