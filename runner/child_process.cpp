@@ -1,161 +1,173 @@
 #include <algorithm>
 #include <array>
+#include <type_traits>
 #include <vector>
 
 #include "runner_win32.h"
 
 namespace {
 
-// The WOW64 file system redirection is off while one lives: a runner in
-// System32 looks beside itself, not in SysWOW64.
-class RedirectionOff {
- public:
-  RedirectionOff() : off_(Wow64DisableWow64FsRedirection(&old_) != FALSE) {}
-  ~RedirectionOff() {
-    if (off_) {
-      Wow64RevertWow64FsRedirection(old_);
-    }
-  }
-  RedirectionOff(const RedirectionOff&) = delete;
-  RedirectionOff& operator=(const RedirectionOff&) = delete;
+constexpr std::size_t kMostOutput = 16U << 20;  // the rest is dropped
+constexpr DWORD kPollMs = 20;
+using AttributeList =
+    std::unique_ptr<std::remove_pointer_t<LPPROC_THREAD_ATTRIBUTE_LIST>,
+                    Closer<DeleteProcThreadAttributeList>>;
 
- private:
-  void* old_ = nullptr;
-  bool off_;
-};
-
-// Reads what the pipe holds now; false once every writer has closed it.
-bool Drain(HANDLE pipe, ChildRun& run) {
-  std::array<char, 4096> buffer{};
-  for (DWORD available = 0;;) {
-    DWORD got = 0;
-    if (PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) ==
-            FALSE ||
-        (available > 0 &&
-         ReadFile(pipe, buffer.data(), std::min<DWORD>(available, 4096), &got,
-                  nullptr) == FALSE)) {
-      return false;
-    }
-    if (got == 0) {
-      return true;
-    }
-    const std::size_t kept =
-        std::min<std::size_t>(got, kMostOutput - run.output.size());
-    run.outputCut = run.outputCut || kept < got;
-    run.output.append(buffer.data(), kept);
-  }
+// Whether `path` lies below `folder`, in any letter case.
+bool IsBelow(const std::wstring& path, const std::wstring& folder) {
+  const int length = static_cast<int>(folder.size());
+  return length > 0 && path.size() > folder.size() &&
+         path[folder.size()] == L'\\' &&
+         CompareStringOrdinal(path.c_str(), length, folder.c_str(), length,
+                              TRUE) == CSTR_EQUAL;
 }
 
-// Ends its processes when its last handle closes: when the runner ends,
-// however it ends.
-Handle KillOnCloseJob() {
-  Handle job(CreateJobObjectW(nullptr, nullptr));
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  if (job &&
-      SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation,
-                              &limits, sizeof limits) == FALSE) {
-    job.reset();
-  }
-  return job;
-}
-
-// Started suspended, with the pipe's write end as its standard output and
+// Starts the tool suspended, with `output` as its standard output and
 // error and as the one handle it inherits.
-bool Start(const std::wstring& path, HANDLE output, PROCESS_INFORMATION& got) {
+[[nodiscard]] DWORD Start(const std::wstring& path, HANDLE output,
+                          PROCESS_INFORMATION& started) {
   SIZE_T size = 0;
   InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-  std::vector<char> list(size);
+  std::vector<char> memory(size);
+  auto* const list =
+      reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(memory.data());
+  if (InitializeProcThreadAttributeList(list, 1, 0, &size) == FALSE) {
+    return GetLastError();
+  }
+  const AttributeList owned(list);
+  if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                &output, sizeof output, nullptr,
+                                nullptr) == FALSE) {
+    return GetLastError();
+  }
   STARTUPINFOEXW info{};
   info.StartupInfo.cb = sizeof info;
   info.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   info.StartupInfo.hStdOutput = info.StartupInfo.hStdError = output;
-  info.lpAttributeList =
-      reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
-  if (InitializeProcThreadAttributeList(info.lpAttributeList, 1, 0, &size) ==
-      FALSE) {
-    return false;
-  }
-  std::wstring system(MAX_PATH, L'\0');
-  const UINT length = GetSystemDirectoryW(system.data(), MAX_PATH);
-  system.resize(length < MAX_PATH ? length : 0);
+  info.lpAttributeList = list;
   std::wstring commandLine = L"\"" + path + L"\"";
-  const RedirectionOff off;
-  const bool started =
-      UpdateProcThreadAttribute(info.lpAttributeList, 0,
-                                PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &output,
-                                sizeof output, nullptr, nullptr) != FALSE &&
-      CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                     CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr,
-                     system.empty() ? nullptr : system.c_str(),
-                     &info.StartupInfo, &got) != FALSE;
-  const DWORD error = GetLastError();
-  DeleteProcThreadAttributeList(info.lpAttributeList);
-  SetLastError(error);
-  return started;
+  const std::wstring system = FolderFrom(GetSystemDirectoryW);
+  const DWORD flags =
+      CREATE_SUSPENDED | CREATE_NO_WINDOW | EXTENDED_STARTUPINFO_PRESENT;
+  if (CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                     flags, nullptr, system.empty() ? nullptr : system.c_str(),
+                     &info.StartupInfo, &started) == FALSE) {
+    return GetLastError();
+  }
+  return 0;
+}
+
+// Puts the process into a new job that ends it when the job's last handle
+// closes: when the runner ends, however it ends.
+[[nodiscard]] DWORD PutInJob(HANDLE process, Handle& job) {
+  job = Handle(CreateJobObjectW(nullptr, nullptr));
+  if (!job) return GetLastError();
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation,
+                              &limits, sizeof limits) == FALSE ||
+      AssignProcessToJobObject(job.get(), process) == FALSE) {
+    return GetLastError();
+  }
+  return 0;
+}
+
+// Appends what the pipe holds now, one buffer at most, keeping kMostOutput
+// bytes in all. Returns the bytes read; `open` turns false once the pipe is
+// closed and empty.
+DWORD ReadSome(HANDLE pipe, ChildRun& run, bool& open) {
+  std::array<char, 65536> buffer{};
+  DWORD available = 0;
+  DWORD got = 0;
+  open = PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) != FALSE;
+  if (!open || available == 0 ||
+      ReadFile(pipe, buffer.data(), std::min<DWORD>(available, 65536), &got,
+               nullptr) == FALSE) {
+    return 0;
+  }
+  const std::size_t kept =
+      std::min(std::size_t{got}, kMostOutput - run.output.size());
+  run.outputCut = run.outputCut || kept < got;
+  run.output.append(buffer.data(), kept);
+  return got;
 }
 
 }  // namespace
 
-bool ProgramExists(const std::wstring& path) {
-  const RedirectionOff off;
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+std::wstring FolderFrom(UINT(WINAPI* call)(LPWSTR, UINT)) {
+  std::array<wchar_t, MAX_PATH> folder{};
+  const UINT length = call(folder.data(), MAX_PATH);
+  return length < MAX_PATH ? std::wstring(folder.data(), length) : L"";
 }
 
-ChildRun RunChild(const std::wstring& path, std::uint32_t timeoutMs) {
-  ChildRun run;
-  HANDLE readEnd = nullptr;
-  HANDLE writeEnd = nullptr;
+std::wstring ToolPath() {
+  std::array<wchar_t, 32768> self{};  // the longest path Windows takes
+  const DWORD length = GetModuleFileNameW(nullptr, self.data(), 32768);
+  const std::wstring runner(self.data(), length < 32768 ? length : 0);
+  const std::size_t name = runner.rfind(L'\\');
+  if (name == std::wstring::npos) return L"";  // never a relative path
+  // Below System32 (the local Group Policy's start-up folder), a 32-bit
+  // process would reach SysWOW64; Sysnative is the real System32 to it.
+  const std::wstring system = FolderFrom(GetSystemDirectoryW);
+  const std::wstring windows = FolderFrom(GetSystemWindowsDirectoryW);
+  BOOL wow64 = FALSE;
+  if (IsBelow(runner, system) && !windows.empty() &&
+      IsWow64Process(GetCurrentProcess(), &wow64) != FALSE && wow64 != FALSE) {
+    return windows + L"\\Sysnative" +
+           runner.substr(system.size(), name - system.size()) +
+           L"\\ksthunk-filter.exe";
+  }
+  return runner.substr(0, name) + L"\\ksthunk-filter.exe";
+}
+
+DWORD RunChild(const std::wstring& path, DWORD timeoutMs, ChildRun& run) {
+  HANDLE reading = nullptr;
+  HANDLE writing = nullptr;
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  if (CreatePipe(&readEnd, &writeEnd, &inheritable, 0) == FALSE) {
-    run.startError = GetLastError();
-    return run;
+  const BOOL piped = CreatePipe(&reading, &writing, &inheritable, 0);
+  if (piped == FALSE) return GetLastError();
+  const Handle readEnd(reading);
+  Handle writeEnd(writing);
+  if (SetHandleInformation(reading, HANDLE_FLAG_INHERIT, 0) == FALSE) {
+    return GetLastError();
   }
-  const Handle pipe(readEnd);
-  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   PROCESS_INFORMATION started{};
-  run.startError = Start(path, writeEnd, started) ? 0 : GetLastError();
-  CloseHandle(writeEnd);  // the child holds the only write end now
-  if (run.startError != 0) {
-    return run;
-  }
+  if (const DWORD error = Start(path, writeEnd.get(), started)) return error;
   const Handle process(started.hProcess);
   const Handle thread(started.hThread);
-  // Windows 7 puts a process into one job only: where the runner already
-  // runs in one, the program runs without, and the timeout still ends it.
-  const Handle job = KillOnCloseJob();
-  if (!job || AssignProcessToJobObject(job.get(), process.get()) == FALSE) {
-    run.jobError = GetLastError();
-  }
+  writeEnd.reset();  // the tool holds the only write end now
+  // Windows 7 puts a process in one job only: where the runner runs in one,
+  // the tool stays in that, under its limits. The timeout still holds.
+  Handle job;
+  run.jobError = PutInJob(process.get(), job);
   if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
-    run.startError = GetLastError();
-    TerminateProcess(process.get(), ERROR_TIMEOUT);
-    return run;
+    const DWORD error = GetLastError();
+    TerminateProcess(process.get(), error);
+    return error;
   }
+  // Each pass reads one buffer at most, and waits only when it read none:
+  // until the tool has ended and the pipe is empty, or the time is up.
   const ULONGLONG deadline = GetTickCount64() + timeoutMs;
   bool open = true;
-  while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT) {
-    open = open && Drain(pipe.get(), run);
+  for (DWORD got = 0;;) {
+    const DWORD wait = got > 0 ? 0 : kPollMs;
+    const bool ended = WaitForSingleObject(process.get(), wait) != WAIT_TIMEOUT;
+    got = ReadSome(readEnd.get(), run, open);
+    if (ended && !open) break;
     if (GetTickCount64() >= deadline) {
-      run.timedOut = true;
-      if (run.jobError != 0 ||
-          TerminateJobObject(job.get(), ERROR_TIMEOUT) == FALSE) {
-        TerminateProcess(process.get(), ERROR_TIMEOUT);
-      }
-      WaitForSingleObject(process.get(), 10000);
+      run.timedOut = !ended;
       break;
     }
+    if (ended && got == 0) Sleep(kPollMs);  // another writer holds the pipe
   }
-  // What is left in the pipe once the program has ended.
-  while (open && Drain(pipe.get(), run) && GetTickCount64() < deadline) {
-    Sleep(10);
+  if (run.timedOut) {
+    TerminateProcess(process.get(), ERROR_TIMEOUT);  // the job ends the rest
+    WaitForSingleObject(process.get(), 10000);
   }
-  // A status that cannot be read is none the program returns: never 0,
-  // which would let a complete-looking output count as a success.
+  // A status that cannot be read is none the tool returns: never 0, which
+  // would let a complete-looking output count as a success.
   DWORD status = 0;
-  run.exitStatus =
-      GetExitCodeProcess(process.get(), &status) != FALSE ? status : ~DWORD{0};
-  return run;
+  const bool known = GetExitCodeProcess(process.get(), &status) != FALSE;
+  run.exitStatus = known ? status : ~DWORD{0};
+  return 0;
 }

@@ -5,66 +5,65 @@
 
 namespace {
 
+constexpr const wchar_t* kSource = L"ksthunk-filter";
 constexpr const wchar_t* kSourceKey =
     L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\"
     L"ksthunk-filter";
 // eventcreate's message file shows the text given for IDs 1 to 1000; where
-// the cmd wrapper ran, eventcreate registered the source so already.
+// the 1.0.0 wrapper ran, eventcreate registered the source so already.
 constexpr const wchar_t* kMessageFile =
     L"%SystemRoot%\\System32\\EventCreate.exe";
 
-LSTATUS SetDword(HKEY key, const wchar_t* name, DWORD value) {
-  return RegSetValueExW(key, name, 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&value), sizeof value);
+[[nodiscard]] DWORD SetValue(HKEY key, const wchar_t* name, DWORD type,
+                             const void* data, std::size_t size) {
+  return static_cast<DWORD>(RegSetValueExW(key, name, 0, type,
+                                           static_cast<const BYTE*>(data),
+                                           static_cast<DWORD>(size)));
 }
 
 // As eventcreate registers it, CustomSource included: without it,
 // eventcreate would refuse the source later. One that exists stays.
-LSTATUS RegisterSource() {
-  HKEY key = nullptr;
+[[nodiscard]] DWORD RegisterSource() {
+  HKEY created = nullptr;
   DWORD disposition = 0;
-  LSTATUS status =
-      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0,
-                      KEY_SET_VALUE, nullptr, &key, &disposition);
-  if (status != ERROR_SUCCESS) {
-    return status;
+  if (const LSTATUS status =
+          RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0,
+                          KEY_SET_VALUE, nullptr, &created, &disposition)) {
+    return static_cast<DWORD>(status);
   }
-  if (disposition == REG_CREATED_NEW_KEY) {
-    const auto size = (std::wcslen(kMessageFile) + 1) * sizeof(wchar_t);
-    status = RegSetValueExW(key, L"EventMessageFile", 0, REG_EXPAND_SZ,
-                            reinterpret_cast<const BYTE*>(kMessageFile),
-                            static_cast<DWORD>(size));
-    if (status == ERROR_SUCCESS) {
-      status = SetDword(key, L"TypesSupported",
-                        EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE |
-                            EVENTLOG_INFORMATION_TYPE);
-    }
-    if (status == ERROR_SUCCESS) {
-      status = SetDword(key, L"CustomSource", 1);
-    }
+  const Key key(created);
+  if (disposition != REG_CREATED_NEW_KEY) return 0;
+  const DWORD types =
+      EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
+  const DWORD custom = 1;
+  if (const DWORD error =
+          SetValue(key.get(), L"EventMessageFile", REG_EXPAND_SZ, kMessageFile,
+                   (std::wcslen(kMessageFile) + 1) * sizeof(wchar_t))) {
+    return error;
   }
-  RegCloseKey(key);
-  return status;
+  if (const DWORD error = SetValue(key.get(), L"TypesSupported", REG_DWORD,
+                                   &types, sizeof types)) {
+    return error;
+  }
+  return SetValue(key.get(), L"CustomSource", REG_DWORD, &custom,
+                  sizeof custom);
 }
 
 }  // namespace
 
-std::uint32_t WriteEvent(std::uint16_t eventId, EventLevel level,
-                         const std::wstring& text) {
-  if (const LSTATUS status = RegisterSource(); status != ERROR_SUCCESS) {
-    return static_cast<std::uint32_t>(status);
+DWORD WriteEvent(std::uint16_t eventId, EventLevel level,
+                 const std::wstring& text) {
+  if (const DWORD error = RegisterSource()) {
+    return error;
   }
-  const HANDLE source = RegisterEventSourceW(nullptr, L"ksthunk-filter");
+  const EventSource source(RegisterEventSourceW(nullptr, kSource));
   std::array<const wchar_t*, 1> strings{text.c_str()};
   const WORD type = level == EventLevel::Information ? EVENTLOG_INFORMATION_TYPE
                     : level == EventLevel::Warning   ? EVENTLOG_WARNING_TYPE
                                                      : EVENTLOG_ERROR_TYPE;
-  const bool reported =
-      source != nullptr && ReportEventW(source, type, 0, eventId, nullptr, 1, 0,
-                                        strings.data(), nullptr) != FALSE;
-  const DWORD error = reported ? 0 : GetLastError();
-  if (source != nullptr) {
-    DeregisterEventSource(source);
+  if (!source || ReportEventW(source.get(), type, 0, eventId, nullptr, 1, 0,
+                              strings.data(), nullptr) == FALSE) {
+    return GetLastError();
   }
-  return error;
+  return 0;
 }

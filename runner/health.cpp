@@ -26,12 +26,8 @@ std::vector<std::wstring> SplitEntries(std::uint32_t type,
   std::vector<std::wstring> entries;
   while (IsList(type) && !data.empty()) {
     const std::size_t end = data.find(L'\0');
-    if (end != 0) {
-      entries.emplace_back(data.substr(0, end));
-    }
-    if (end == std::wstring_view::npos || type != kMultiSz) {
-      break;
-    }
+    if (end != 0) entries.emplace_back(data.substr(0, end));
+    if (end == std::wstring_view::npos || type != kMultiSz) break;
     data.remove_prefix(end + 1);
   }
   return entries;
@@ -63,17 +59,13 @@ std::wstring MissingDrivers(const std::vector<FilterList>& lists,
     }
     text += (text.empty() || part.empty() ? L"" : L";") + part;
   }
-  if (text.empty() && dropped == 0) {
-    return {};
-  }
+  if (text.empty() && dropped == 0) return {};
   return head + text +
          (dropped == 0 ? L"" : L" and " + std::to_wstring(dropped) + L" more");
 }
 
 std::wstring Describe(const FilterList& list) {
-  if (!list.present) {
-    return list.value + L": none";
-  }
+  if (!list.present) return list.value + L": none";
   if (!IsList(list.type)) {
     return list.value + L": not a list (type " + std::to_wstring(list.type) +
            L")";

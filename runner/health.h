@@ -1,6 +1,5 @@
-// The class's filter lists, UpperFilters and LowerFilters, read whole: their
-// entries, and which of them name a driver without a service key (a class
-// filter that names a missing driver stops every device of the class).
+// The class's filter lists read whole: their entries, and those that name a
+// driver without a service key, which stops every device of the class.
 // Portable: the Windows side reads the values and asks for the keys.
 #pragma once
 
@@ -26,8 +25,8 @@ bool IsList(std::uint32_t type);
 std::vector<std::wstring> SplitEntries(std::uint32_t type,
                                        std::wstring_view data);
 
-// Whether `name` could be a key's name: not empty, no backslash, at most 255
-// characters. A name that cannot has no service key.
+// Whether `name` could be a key's name (a name that cannot has no service
+// key): not empty, no backslash, at most 255 characters.
 bool CanBeKeyName(std::wstring_view name);
 
 // "filters without a driver: UpperFilters A, B; LowerFilters C", at most

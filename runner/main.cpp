@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cwctype>
 #include <string>
 #include <vector>
 
@@ -21,53 +22,43 @@
 namespace {
 
 constexpr int kLockWaitSeconds = 30;
-constexpr int kProgramTries = 3;  // while other programs change the list
-constexpr int kLogTries = 5;
-
-using Notes = std::vector<std::string>;
-
-std::string Note(const char* what, std::uint32_t error) {
-  return std::string(what) + ": error " + std::to_string(error);
-}
-
-// A longer event text than this is cut by the Event Viewer.
-constexpr std::size_t kMostEventText = 2000;
+constexpr int kToolTries = 3;  // while other programs change the list
+constexpr std::size_t kMostEventText = 2000;  // the Event Viewer cuts more
 constexpr std::uint16_t kMissingDriversEvent = 400;
 
+// What went wrong on the way that the outcome does not say; the log entry,
+// the event and the result line end with them.
+using Notes = std::vector<std::wstring>;
+
+std::wstring Wide(std::string_view bytes, UINT codePage) {
+  const int length = static_cast<int>(bytes.size());
+  std::wstring wide(bytes.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
+      codePage, 0, bytes.data(), length, wide.data(), length)));
+  return wide;
+}
+
+// The text in `codePage`, where what it cannot hold becomes its default
+// character.
 std::string Narrow(const std::wstring& text, UINT codePage) {
   const int length = static_cast<int>(text.size());
   const int size = WideCharToMultiByte(codePage, 0, text.data(), length,
                                        nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
+  std::string narrow(static_cast<std::size_t>(std::max(size, 0)), '\0');
   WideCharToMultiByte(codePage, 0, text.data(), length, narrow.data(), size,
                       nullptr, nullptr);
   return narrow;
 }
 
-// Bytes of `codePage` as UTF-8; what does not convert becomes U+FFFD.
-std::string Utf8(const std::string& bytes, UINT codePage) {
-  const int length = static_cast<int>(bytes.size());
-  std::wstring wide(bytes.size(), L'\0');
-  wide.resize(static_cast<std::size_t>(MultiByteToWideChar(
-      codePage, 0, bytes.data(), length, wide.data(), length)));
-  return Narrow(wide, CP_UTF8);
-}
-
-// ksthunk-filter.exe beside this program, whatever the path's length; none
-// when the program's own path is not to be had (never a relative path).
-std::wstring ToolPath() {
-  std::wstring path(MAX_PATH, L'\0');
-  DWORD length = 0;
-  while ((length = GetModuleFileNameW(nullptr, path.data(),
-                                      static_cast<DWORD>(path.size()))) ==
-         path.size()) {
-    path.resize(path.size() * 2);
-  }
-  path.resize(length);
-  const std::size_t folder = path.rfind(L'\\');
-  return folder == std::wstring::npos
-             ? std::wstring()
-             : path.substr(0, folder + 1) + L"ksthunk-filter.exe";
+// "WHAT: error 5 (Access is denied.)", in the system's language.
+std::wstring Note(const std::wstring& what, DWORD error) {
+  std::array<wchar_t, 512> text{};
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      error, 0, text.data(), DWORD{text.size()}, nullptr);
+  while (length > 0 && std::iswspace(text[length - 1]) != 0) --length;
+  return what + L": error " + std::to_wstring(error) + L" (" +
+         std::wstring(text.data(), length) + L")";
 }
 
 int Usage(const std::string& argument) {
@@ -82,15 +73,13 @@ int Usage(const std::string& argument) {
       "ksthunk-filter.exe, /? is no option: it ignores it and runs.\n",
       KSF_VERSION);
   for (const Outcome& outcome : kOutcomes) {
-    std::printf("  exit code %4u: %.*s\n", unsigned{outcome.exitCode},
-                static_cast<int>(outcome.kind.size()), outcome.kind.data());
+    std::printf("  exit code %4u: %s\n", unsigned{outcome.exitCode},
+                std::string(outcome.name).c_str());
   }
-  for (const char* help : {"/?", "-?", "-h", "--help"}) {
-    if (argument == help) {
-      return 0;
-    }
-  }
-  return ERROR_INVALID_PARAMETER;
+  const std::array<std::string_view, 4> help = {"/?", "-?", "-h", "--help"};
+  const bool asked =
+      std::find(help.begin(), help.end(), argument) != help.end();
+  return asked ? 0 : ERROR_INVALID_PARAMETER;
 }
 
 std::string Header() {
@@ -102,162 +91,158 @@ std::string Header() {
       "=== ksthunk-filter-run %s, %04u-%02u-%02uT%02u:%02u:%02uZ\r\n",
       KSF_VERSION, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute,
       now.wSecond);
-  return {line.data(), length > 0 ? static_cast<std::size_t>(length) : 0};
+  return {line.data(), static_cast<std::size_t>(std::max(length, 0))};
 }
 
-// Runs the program, again while other programs change the list under it,
-// each try's status and output going to the log entry.
-const Outcome& RunTool(const std::wstring& tool, std::string& entry,
-                       Notes& notes) {
+// Runs the tool, again while other programs change the list under it; each
+// try's status and output go to the log entry, in UTF-8.
+Kind RunTool(const std::wstring& tool, std::string& entry, Notes& notes) {
   for (int tried = 1;; ++tried) {
-    const ChildRun run = RunChild(tool, KSF_RUN_TIMEOUT_SECONDS * 1000);
-    if (run.startError != 0) {
-      notes.push_back(
-          Note("ksthunk-filter.exe could not be started", run.startError));
-      return FindOutcome("no-exe");
+    ChildRun run;
+    const DWORD error = RunChild(tool, KSF_RUN_TIMEOUT_SECONDS * 1000, run);
+    if (error != 0) {
+      notes.push_back(Note(L"ksthunk-filter.exe could not be started", error));
+      return Kind::NoExe;
     }
     if (run.jobError != 0 && tried == 1) {
       notes.push_back(
-          Note("ksthunk-filter.exe ran outside a job object", run.jobError));
+          Note(L"ksthunk-filter.exe has no job of its own and "
+               L"runs in the runner's, if that has one",
+               run.jobError));
     }
-    entry += "try " + std::to_string(tried) +
-             ": ksthunk-filter.exe exit status " +
-             std::to_string(run.exitStatus) + "\r\n" +
-             Utf8(run.output, IsFrenchRefusal(run.output) ? 1252 : CP_ACP) +
-             (run.output.ends_with('\n') || run.output.empty() ? "" : "\r\n");
-    if (run.timedOut || run.outputCut) {
-      notes.emplace_back(
-          run.timedOut ? "ksthunk-filter.exe ran too long and was ended"
-                       : "its output passed 16 MiB: the rest was dropped");
-      return FindOutcome(run.timedOut ? "timed-out" : "unrecognised");
+    const UINT codePage = IsFrenchRefusal(run.output) ? 1252 : CP_ACP;
+    const bool ended = run.output.empty() || run.output.ends_with('\n');
+    entry +=
+        "try " + std::to_string(tried) + ": ksthunk-filter.exe exit status " +
+        std::to_string(run.exitStatus) + "\r\n" +
+        Narrow(Wide(run.output, codePage), CP_UTF8) + (ended ? "" : "\r\n");
+    if (run.timedOut) {
+      notes.emplace_back(L"ksthunk-filter.exe ran too long and was ended");
+      return Kind::TimedOut;
     }
-    const Outcome& outcome = ClassifyRun(run.exitStatus, run.output);
-    if (outcome.kind != "not-written" || tried == kProgramTries) {
-      return outcome;
+    // Failure lines are known by how they start: a cut output may look so.
+    if (run.outputCut) {
+      notes.emplace_back(L"its output passed 16 MiB: the rest was dropped");
+      return Kind::Unrecognised;
     }
+    const Kind kind = ClassifyRun(run.exitStatus, run.output);
+    if (kind != Kind::NotWritten || tried == kToolTries) return kind;
     Sleep(2000);
   }
 }
 
-// The event, then the result line; returns the exit code.
-int Finish(const Outcome& outcome, const Notes& notes, const LogPaths& paths) {
-  const std::string said = "ksthunk-filter: " + std::string(outcome.kind) +
-                           ", exit code " + std::to_string(outcome.exitCode);
-  std::string noted;
-  for (const std::string& note : notes) {
-    noted += " (" + note + ")";
-  }
-  const std::string event = said + ". Log: ";
-  if (const std::uint32_t error =
-          WriteEvent(outcome.eventId, outcome.level,
-                     std::wstring(event.begin(), event.end()) + paths.log +
-                         std::wstring(noted.begin(), noted.end()))) {
-    noted += " (" + Note("the event could not be written", error) + ")";
-  }
-  std::printf("%s, log %s%s\n", said.c_str(), Narrow(paths.log, CP_ACP).c_str(),
-              noted.c_str());
-  return static_cast<int>(outcome.exitCode);
-}
-
-// Everything after the lock: the log rotated, the program's tries, the
-// entry appended.
-int RunLocked(const std::wstring& tool, const LogPaths& paths, Notes notes) {
-  if (!RemoveWrapperLeftovers(paths)) {
-    notes.emplace_back("the cmd wrapper's run folder could not be removed");
-  }
-  if (const std::uint32_t error = RotateLog(paths)) {
-    notes.push_back(Note("the log could not be rotated", error));
+// Under the lock: the log rotated, the tool's tries, then the entry with
+// the class's lists as the run left them, and the warning of filters
+// without a driver.
+Kind RunLocked(const std::wstring& tool, const LogPaths& paths, Notes& notes) {
+  if (const DWORD error = RotateLog(paths)) {
+    notes.push_back(Note(L"the log could not be rotated", error));
   }
   std::string entry = Header();
-  const Outcome& outcome = RunTool(tool, entry, notes);
-  // The class's lists as the run left them: filters without a driver.
-  const ClassHealth health = ReadClassHealth();
-  for (const FilterList& list : health.lists) {
-    if (list.present && !IsList(list.type)) {
-      entry += Narrow(Describe(list), CP_UTF8) + "\r\n";
-    }
+  const Kind kind = RunTool(tool, entry, notes);
+  std::vector<FilterList> lists;
+  static_cast<void>(ReadClassLists(lists));  // none: the outcome tells why
+  std::wstring tail;
+  for (const FilterList& list : lists) {
+    if (list.present && !IsList(list.type)) tail += Describe(list) + L"\r\n";
   }
-  const std::wstring missing = MissingDrivers(
-      health.lists, kMostEventText - std::wstring(L"ksthunk-filter: ").size());
-  if (!missing.empty()) {
-    entry += Narrow(missing, CP_UTF8) + "\r\n";
+  const std::wstring warning = L"ksthunk-filter: ";
+  const std::wstring missing =
+      MissingDrivers(lists, kMostEventText - warning.size());
+  if (!missing.empty()) tail += missing + L"\r\n";
+  tail += L"outcome " + Wide(OutcomeOf(kind).name, CP_UTF8) + L", exit code " +
+          std::to_wstring(OutcomeOf(kind).exitCode) + L"\r\n";
+  for (const std::wstring& note : notes) tail += note + L"\r\n";
+  if (const DWORD error = AppendToLog(paths, entry + Narrow(tail, CP_UTF8))) {
+    notes.push_back(
+        Note(L"this run's entry could not be appended to it", error));
   }
-  entry += "outcome " + std::string(outcome.kind) + ", exit code " +
-           std::to_string(outcome.exitCode) + "\r\n";
-  for (const std::string& note : notes) {
-    entry += note + "\r\n";
+  if (missing.empty()) return kind;
+  const DWORD error =
+      WriteEvent(kMissingDriversEvent, EventLevel::Warning, warning + missing);
+  if (error != 0) {
+    notes.push_back(Note(L"the warning event could not be written", error));
   }
-  if (!AppendToLog(paths, entry, kLogTries)) {
-    notes.emplace_back("this run's entry could not be appended to it");
+  return kind;
+}
+
+// A run's steps up to the lock; the outcome, with what went wrong in `notes`.
+Kind Run(LogPaths& paths, Notes& notes) {
+  if (const DWORD error = FindLogPaths(paths)) {
+    paths.log = L"%SystemRoot%\\Logs\\ksthunk-filter\\ksthunk-filter.log";
+    notes.push_back(Note(L"the Windows folder could not be found", error));
+    return Kind::NoLog;
   }
-  if (const std::uint32_t error =
-          missing.empty()
-              ? 0
-              : WriteEvent(kMissingDriversEvent, EventLevel::Warning,
-                           L"ksthunk-filter: " + missing)) {
-    notes.push_back(Note("the warning event could not be written", error));
+  const std::wstring tool = ToolPath();
+  const DWORD found =
+      tool.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(tool.c_str());
+  if (found == INVALID_FILE_ATTRIBUTES ||
+      (found & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    notes.emplace_back(L"no ksthunk-filter.exe beside this program");
+    return Kind::NoExe;
   }
-  return Finish(outcome, notes, paths);
+  DWORD unprotected = 0;
+  if (const DWORD error = MakeLogFolder(paths, unprotected)) {
+    notes.push_back(
+        Note(L"the log folder " + paths.folder + L" could not be made", error));
+    return Kind::NoLog;
+  }
+  if (unprotected != 0) {
+    notes.push_back(
+        Note(L"the log folder's access list could not be set", unprotected));
+  }
+  File lock;
+  const DWORD error = TakeLock(paths, kLockWaitSeconds, lock);
+  if (error == ERROR_SHARING_VIOLATION) return Kind::Busy;
+  if (error == 0) return RunLocked(tool, paths, notes);
+  notes.push_back(Note(L"the lock file could not be created", error));
+  return Kind::NoLog;
 }
 
 // /check: what a run would find, read only.
 int Check() {
-  const ClassHealth health = ReadClassHealth();
-  std::string kind = health.openStatus == ERROR_FILE_NOT_FOUND ? "key-missing"
-                     : health.openStatus == ERROR_ACCESS_DENIED
-                         ? "access-denied"
-                         : "open-failed";
-  if (health.openStatus == ERROR_SUCCESS) {
-    for (const FilterList& list : health.lists) {
+  std::vector<FilterList> lists;
+  const DWORD status = ReadClassLists(lists);
+  Kind kind = status == ERROR_FILE_NOT_FOUND  ? Kind::KeyMissing
+              : status == ERROR_ACCESS_DENIED ? Kind::AccessDenied
+                                              : Kind::OpenFailed;
+  if (status == 0) {
+    for (const FilterList& list : lists) {
       std::printf("%s\n", Narrow(Describe(list), CP_ACP).c_str());
     }
-    const FilterList& upper = health.lists.front();
+    const FilterList& upper = lists.front();
     const bool listed = std::find(upper.entries.begin(), upper.entries.end(),
                                   L"ksthunk") != upper.entries.end();
-    kind = upper.present && !IsList(upper.type) ? "read-failed"
-           : listed                             ? "in-place"
-           : DriverInstalled(L"ksthunk")        ? "missing"
-                                                : "no-driver";
+    kind = upper.present && !IsList(upper.type) ? Kind::ReadFailed
+           : listed                             ? Kind::InPlace
+                                                : Kind::NoDriver;
   }
-  const std::uint32_t code = kind == "missing" ? 1 : FindOutcome(kind).exitCode;
-  std::printf("ksthunk-filter: check %s, exit code %u\n", kind.c_str(),
-              static_cast<unsigned>(code));
+  // Missing where a run would add it: 1, as a detection script says so.
+  const bool missing = kind == Kind::NoDriver && DriverInstalled(L"ksthunk");
+  const unsigned code = missing ? 1 : OutcomeOf(kind).exitCode;
+  const std::string name =
+      missing ? "missing" : std::string(OutcomeOf(kind).name);
+  std::printf("ksthunk-filter: check %s, exit code %u\n", name.c_str(), code);
   return static_cast<int>(code);
-}
-
-int Run() {
-  const LogPaths paths = FindLogPaths();
-  const std::wstring tool = ToolPath();
-  if (!ProgramExists(tool)) {
-    return Finish(FindOutcome("no-exe"),
-                  {"no ksthunk-filter.exe beside this program"}, paths);
-  }
-  if (const std::uint32_t error = MakeLogFolder(paths)) {
-    return Finish(FindOutcome("no-log"),
-                  {Note("the log folder could not be made", error)}, paths);
-  }
-  Notes notes;
-  if (const std::uint32_t error = ProtectLogFolder(paths)) {
-    notes.push_back(
-        Note("the log folder's access list could not be set", error));
-  }
-  std::uint32_t error = 0;
-  const Handle lock = TakeLock(paths, kLockWaitSeconds, error);
-  if (lock) {
-    return RunLocked(tool, paths, notes);
-  }
-  if (error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED) {
-    return Finish(FindOutcome("busy"), notes, paths);
-  }
-  notes.push_back(Note("the lock file could not be created", error));
-  return Finish(FindOutcome("no-log"), notes, paths);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 2 && std::string(argv[1]) == "/check") {
-    return Check();
+  if (argc == 2 && std::string(argv[1]) == "/check") return Check();
+  if (argc > 1) return Usage(argv[1]);
+  LogPaths paths;
+  Notes notes;
+  const Outcome& outcome = OutcomeOf(Run(paths, notes));
+  const std::wstring said = L"ksthunk-filter: " + Wide(outcome.name, CP_UTF8) +
+                            L", exit code " + std::to_wstring(outcome.exitCode);
+  std::wstring noted;
+  for (const std::wstring& note : notes) noted += L" (" + note + L")";
+  if (const DWORD error = WriteEvent(outcome.eventId, outcome.level,
+                                     said + L". Log: " + paths.log + noted)) {
+    noted += L" (" + Note(L"the event could not be written", error) + L")";
   }
-  return argc > 1 ? Usage(argv[1]) : Run();
+  std::printf("%s\n",
+              Narrow(said + L", log " + paths.log + noted, CP_ACP).c_str());
+  return static_cast<int>(outcome.exitCode);
 }

@@ -1,11 +1,10 @@
-// The Windows side of a run: the child program, the log folder with its
-// lock and log, and the Application event. Each error is a system error
-// code, 0 for none.
+// The runner's Windows side: an owner for each kind of handle, and the
+// steps of a run. A function that can fail returns the Win32 error code of
+// the call that failed, 0 for none.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,58 +12,66 @@
 #include "health.h"
 #include "outcome.h"
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
+// Closes what a call gave with `Close`; null is none.
+template <auto Close>
+struct Closer {
+  template <typename T>
+  void operator()(T* value) const {
+    Close(value);
+  }
 };
-using Handle = std::unique_ptr<void, HandleCloser>;
+using Handle = std::unique_ptr<void, Closer<CloseHandle>>;
+using Key = std::unique_ptr<HKEY__, Closer<RegCloseKey>>;
+using EventSource = std::unique_ptr<void, Closer<DeregisterEventSource>>;
+using LocalMemory = std::unique_ptr<void, Closer<LocalFree>>;
+// CreateFileW gives INVALID_HANDLE_VALUE, not null, for no file.
+struct File : Handle {
+  explicit File(HANDLE file = nullptr)
+      : Handle(file == INVALID_HANDLE_VALUE ? nullptr : file) {}
+};
 
-inline constexpr std::size_t kMostOutput = 16U << 20;  // the rest dropped
+// The folder that GetSystemDirectoryW or GetSystemWindowsDirectoryW gives,
+// empty when it fails.
+std::wstring FolderFrom(UINT(WINAPI* call)(LPWSTR, UINT));
+// ksthunk-filter.exe beside the runner, by a path this process reaches it
+// by; empty when the runner's own full path is not to be had.
+std::wstring ToolPath();
 
 struct ChildRun {
-  std::uint32_t startError = 0;  // CreateProcessW failed so
-  std::uint32_t jobError = 0;    // it ran outside a job object
-  std::uint32_t exitStatus = 0;
+  DWORD exitStatus = 0;
   bool timedOut = false;
-  bool outputCut = false;  // it printed more than kMostOutput bytes
+  bool outputCut = false;  // it printed more than the runner keeps
   std::string output;      // standard output and error, raw bytes
+  DWORD jobError = 0;      // why it runs in no job of its own
 };
-
-// Whether the file exists, past the WOW64 file system redirection (from
-// System32, a 32-bit program would look in SysWOW64).
-bool ProgramExists(const std::wstring& path);
-// Runs it with no arguments, no standard input, the system folder current,
-// in a job that ends it with the runner; ends it after `timeoutMs`.
-ChildRun RunChild(const std::wstring& path, std::uint32_t timeoutMs);
+// Runs the tool with no arguments, no standard input and no window, the
+// system folder current, in a job that ends it with the runner; ends it
+// after `timeoutMs`.
+[[nodiscard]] DWORD RunChild(const std::wstring& path, DWORD timeoutMs,
+                             ChildRun& run);
 
 struct LogPaths {
   std::wstring folder, log, lock;  // below the system's Windows folder
 };
-LogPaths FindLogPaths();
-// Makes the folder, with its access list, where it is missing.
-std::uint32_t MakeLogFolder(const LogPaths& paths);
-// SYSTEM and Administrators alone, inherited below, not from above; owner
-// Administrators.
-std::uint32_t ProtectLogFolder(const LogPaths& paths);
-// Null, with `error`, when no lock could be had within `seconds`.
-Handle TakeLock(const LogPaths& paths, int seconds, std::uint32_t& error);
-// Removes the folder that the cmd wrapper used for its runs.
-bool RemoveWrapperLeftovers(const LogPaths& paths);
-// A log of 1 MiB or more becomes ksthunk-filter.log.1.
-std::uint32_t RotateLog(const LogPaths& paths);
-// One write, tried `tries` times a second apart.
-bool AppendToLog(const LogPaths& paths, const std::string& entry, int tries);
+[[nodiscard]] DWORD FindLogPaths(LogPaths& paths);
+// Makes the folder where it is missing, and sets its access list (SYSTEM
+// and Administrators alone, inherited below, not from above; owner
+// Administrators); `unprotected`: why that could not be set.
+[[nodiscard]] DWORD MakeLogFolder(const LogPaths& paths, DWORD& unprotected);
+// Waits up to `seconds`; ERROR_SHARING_VIOLATION when another run held it.
+[[nodiscard]] DWORD TakeLock(const LogPaths& paths, int seconds, File& lock);
+// A log of 1 MiB or more, or the 1.x wrapper's in the ANSI code page,
+// becomes ksthunk-filter.log.1.
+[[nodiscard]] DWORD RotateLog(const LogPaths& paths);
+[[nodiscard]] DWORD AppendToLog(const LogPaths& paths,
+                                const std::string& entry);
 
-// Registers the source ksthunk-filter where it is missing, then writes the
-// event.
-std::uint32_t WriteEvent(std::uint16_t eventId, EventLevel level,
-                         const std::wstring& text);
+// Registers the source ksthunk-filter as eventcreate does where it is
+// missing, then writes the event.
+[[nodiscard]] DWORD WriteEvent(std::uint16_t eventId, EventLevel level,
+                               const std::wstring& text);
 
-// The class key's filter lists, read whole; none when the key cannot be
-// opened (openStatus).
-struct ClassHealth {
-  std::uint32_t openStatus = 0;
-  std::vector<FilterList> lists;  // UpperFilters, LowerFilters
-};
-ClassHealth ReadClassHealth();
+// The class key's UpperFilters and LowerFilters, read whole.
+[[nodiscard]] DWORD ReadClassLists(std::vector<FilterList>& lists);
 // Whether HKLM\SYSTEM\CurrentControlSet\Services\<name> exists.
 bool DriverInstalled(const std::wstring& name);

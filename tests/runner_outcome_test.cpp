@@ -67,7 +67,8 @@ TEST(RunnerOutcome, FromTheExitStatusAndTheWholeOutput) {
       {0xC0000005, listing + kPresent, "unrecognised"},
   };
   for (const auto& row : rows) {
-    EXPECT_EQ(ClassifyRun(row.status, Crlf(row.output)).kind, row.kind)
+    EXPECT_EQ(OutcomeOf(ClassifyRun(row.status, Crlf(row.output))).name,
+              row.kind)
         << "status " << row.status << ", output " << row.output;
   }
 }
@@ -93,7 +94,7 @@ TEST(RunnerOutcome, TheGuideListsTheRunnersTable) {
       std::snprintf(shown.data(), shown.size(), "0x8007%04X",
                     unsigned{outcome.exitCode});
     }
-    expected += std::string(outcome.kind) + " " +
+    expected += std::string(outcome.name) + " " +
                 std::to_string(outcome.exitCode) + " " + shown.data() + " " +
                 std::to_string(outcome.eventId) + " " +
                 levels[static_cast<int>(outcome.level)] + "\n";
@@ -104,7 +105,7 @@ TEST(RunnerOutcome, TheGuideListsTheRunnersTable) {
                     FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                     nullptr, outcome.exitCode, 0, message.data(), 512,
                     nullptr) > 0)
-        << outcome.kind;
+        << outcome.name;
 #endif
   }
   EXPECT_EQ(listed, expected);

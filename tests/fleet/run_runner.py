@@ -19,9 +19,10 @@ import os
 import re
 import subprocess
 import sys
+import time
 
-from outcomes import (APP, CODES, FORGED, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, RUNNER,
-                      install, prefix_path)
+from outcomes import (APP, CODES, HOSTILE, LOG, LOG_DIR, OLD_LOG, OUTCOMES, RUNNER, install,
+                      prefix_path)
 from expected import CLASS_KEY, THUNK_SERVICE
 from run_e2e import TWO, Case, appended, console, multi_sz, present
 
@@ -29,13 +30,17 @@ from run_e2e import TWO, Case, appended, console, multi_sz, present
 # appended (rows whose outcome is not "changed" and are not here are not
 # checked).
 STORED = {"hostile-entries": multi_sz(*HOSTILE, "ksthunk"),
-          "forged-entries": multi_sz(*FORGED, "ksthunk"),
-          **dict.fromkeys(("changed-meanwhile", "cut-short", "crash", "hang", "damaged-exe",
-                           "no-exe", "lock-held"), TWO)}
-NOTES = {"log-held": "this run's entry could not be appended to it",
+          **dict.fromkeys(("changed-meanwhile", "cut-short", "crash", "hang", "flood",
+                           "damaged-exe", "no-exe", "lock-held", "lock-denied",
+                           "log-folder-a-file"), TWO)}
+# The notes as Wine words Windows' messages.
+NOTES = {"log-held": "this run's entry could not be appended to it: error 32 (Sharing violation.)",
          "no-exe": "no ksthunk-filter.exe beside this program",
-         "damaged-exe": "ksthunk-filter.exe could not be started: error 193",
-         "hang": "ksthunk-filter.exe ran too long and was ended"}
+         "damaged-exe": "ksthunk-filter.exe could not be started: error 193 (Bad EXE format for %1.)",
+         "lock-denied": "the lock file could not be created: error 5 (Access denied.)",
+         "log-folder-a-file": f"the log folder {LOG_DIR} could not be made: error 183 "
+                              "(File already exists.)",
+         **dict.fromkeys(("hang", "flood"), "ksthunk-filter.exe ran too long and was ended")}
 # Wine traces each ReportEventW: its text, by level, and its ID.
 EVENT_TRACE = "+eventlog,fixme+advapi"
 LEVELS = {b"trace": "INFORMATION", b"warn": "WARNING", b"err": "ERROR"}
@@ -65,10 +70,13 @@ def events(stderr):
 def entry(runs, outcome, code, note=None):
     """One log entry as a pattern: the header, each run's status and output,
     the outcome and the note."""
-    if isinstance(runs, str):
-        runs = ((1 if outcome == "refused" else 0, runs),)
-    tries = b"".join(b"try %d: ksthunk-filter\\.exe exit status %d\r\n" % (number, status)
-                     + re.escape(console(text)) for number, (status, text) in enumerate(runs, 1))
+    if runs == "flood":  # the output kept, whatever it was
+        tries = rb"try 1: ksthunk-filter\.exe exit status 1460\r\n.*"
+    else:
+        if isinstance(runs, str):
+            runs = ((1 if outcome == "refused" else 0, runs),)
+        tries = b"".join(b"try %d: ksthunk-filter\\.exe exit status %d\r\n" % (number, status)
+                         + re.escape(console(text)) for number, (status, text) in enumerate(runs, 1))
     tail = f"outcome {outcome}, exit code {code}\r\n" + (f"{note}\r\n" if note else "")
     return (rb"=== ksthunk-filter-run \d+\.\d+\.\d+, \d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ\r\n"
             + tries + rb"(filters without a driver: [^\r\n]*\r\n)?" + re.escape(tail.encode()))
@@ -91,10 +99,12 @@ def check(name, args):
     case = Case(args, f"runner-{name}")
     case.other = args.other
     set_up(case)
-    command = install(case, args)
+    command, failures = install(case, args), case.failures
     case.prefix.env["WINEDEBUG"] = EVENT_TRACE
+    started = time.monotonic()
     result = case.prefix.wine(*command, loader=getattr(case, "loader", "wine"))
-    failures = case.failures
+    if name == "lock-denied" and time.monotonic() - started > 20:  # not the 30 s of busy
+        failures.append("a lock denied on every try held the run 20 s")
     note = f" ({NOTES[name]})" if name in NOTES else ""
     last = f"ksthunk-filter: {outcome}, exit code {code}, log {LOG}{note}\r\n".encode()
     if exit_code(result.stdout) != code or last not in result.stdout:
@@ -109,15 +119,13 @@ def check(name, args):
         re.escape(UTF8_MARK) + entry(runs, outcome, code, NOTES.get(name)))
     if not re.fullmatch(expected, log, re.S):
         failures.append(f"log {log[:2000]!r}, expected {expected[:2000]!r}")
-    if name == "log-read" and read(prefix_path(case, LOG + ".1")) != OLD_LOG:
+    if name.startswith("log-r") and read(prefix_path(case, LOG + ".1")) != OLD_LOG:
         failures.append("ksthunk-filter.log.1 does not hold the old log")
     if name == "no-exe" and os.path.exists(prefix_path(case, LOG_DIR)):
         failures.append("a run without the exe made the log folder")
     app = prefix_path(case, getattr(case, "app", APP))
     if running(os.path.join(app, "ksthunk-filter.exe")):
         failures.append("ksthunk-filter.exe outlived the runner")
-    if os.path.exists(prefix_path(case, "C:\\pwned.txt")):
-        failures.append("registry data was run as a command")
     if name in STORED or outcome == "changed":
         case.expect_stored(STORED.get(name, multi_sz("filter1", "filter2", "ksthunk")))
     status = case.finish()
@@ -155,9 +163,10 @@ def check_two_at_once(args, trials=10):
 
 def check_health(args):
     """UpperFilters filter1 (installed), WdmAudioFilter; LowerFilters lowgone
-    and a Cyrillic name: /check names what lacks a driver and changes or
-    writes nothing; a run names them, not filter1, in its warning and (in
-    UTF-8) its log; /check then finds ksthunk in place."""
+    and a Cyrillic name: /? exits 0, an unknown argument 87, and /check
+    names what lacks a driver, none of them changing or writing anything; a
+    run names them, not filter1, in its warning and (in UTF-8) its log;
+    /check then finds ksthunk in place, and its failures give their codes."""
     case = Case(args, "runner-health")
     command, key, runner = install(case, args), "HKLM\\" + CLASS_KEY, f"{APP}\\{RUNNER}"
     case.seed(multi_sz("filter1", "WdmAudioFilter"))
@@ -169,10 +178,11 @@ def check_health(args):
         case.prefix.wine("reg", "export", key, "C:\\c.reg", "/y")
         return read(prefix_path(case, "C:\\c.reg"))
     before = exported()
+    usage = [case.prefix.wine(runner, argument).returncode for argument in ("/?", "/x")]
     check = case.prefix.wine(runner, "/check")
     if exit_code(check.stdout) != 1 or b"without a driver: WdmAudioFilter\r\n" not in check.stdout \
-            or exported() != before or os.path.exists(prefix_path(case, LOG_DIR)):
-        case.failures.append(f"/check before the run: {check.returncode} {check.stdout!r}")
+            or exported() != before or os.path.exists(prefix_path(case, LOG_DIR)) or usage != [0, 87]:
+        case.failures.append(f"/?, /x {usage}, /check before the run: {check.stdout!r}")
     case.prefix.env["WINEDEBUG"] = EVENT_TRACE
     run = case.prefix.wine(*command)
     missing = "filters without a driver: UpperFilters WdmAudioFilter; LowerFilters lowgone, \u0416flt"
@@ -181,6 +191,12 @@ def check_health(args):
             or (missing + "\r\n").encode() not in read(prefix_path(case, LOG)) \
             or exit_code(case.prefix.wine(runner, "/check").stdout) != 0:
         case.failures.append(f"the run: {run.stdout!r}, events {events(run.stderr)}, or /check after")
+    for set_up, said in (((lambda: (case.seed(TWO), case.remove_thunk_driver())), "no-driver, exit code 1060"),
+                         (lambda: case.seed(b"\1", 3), "read-failed, exit code 1012"),
+                         (lambda: case.prefix.wine("reg", "delete", key, "/f"), "key-missing, exit code 1010")):
+        set_up()
+        if f"check {said}\r\n".encode() not in case.prefix.wine(runner, "/check").stdout:
+            case.failures.append(f"/check did not say {said}")
     status = case.finish()
     print("filters without a driver:", "passed" if status == 0 else "FAILED")
     return status

@@ -1,7 +1,7 @@
 // Stands in for ksthunk-filter.exe beside the runner. standin.txt beside it
 // holds one answer per run, NUL-separated (the last one serves every later
-// run): "hang", or an exit status (0xC0000005, say, as a crash gives), a
-// newline and the output.
+// run): "hang", "flood" (writes without end), or an exit status (0xC0000005,
+// say, as a crash gives), a newline and the output.
 #include <windows.h>
 
 #include <cstdio>
@@ -23,6 +23,9 @@ int main() {
   }
   if (answer == "hang") {
     Sleep(INFINITE);
+  }
+  while (answer == "flood") {
+    std::fwrite(answer.data(), 1, answer.size(), stdout);
   }
   const std::string output = answer.substr(answer.find('\n') + 1);
   std::fwrite(output.data(), 1, output.size(), stdout);

@@ -1,5 +1,6 @@
-#include "health.h"
+#include <algorithm>
 
+#include "health.h"
 #include "runner_win32.h"
 
 namespace {
@@ -9,8 +10,8 @@ constexpr const wchar_t* kClassKey =
     L"{4D36E96C-E325-11CE-BFC1-08002BE10318}";
 constexpr const wchar_t* kServices = L"SYSTEM\\CurrentControlSet\\Services\\";
 
-// The value read whole through the wide call, its entries, and those
-// whose driver is missing.
+// The value read whole through the wide call, its entries, and those whose
+// driver is missing.
 FilterList ReadList(HKEY key, const wchar_t* name) {
   FilterList list;
   list.value = name;
@@ -47,23 +48,19 @@ bool DriverInstalled(const std::wstring& name) {
           ? RegOpenKeyExW(HKEY_LOCAL_MACHINE, (kServices + name).c_str(), 0,
                           KEY_QUERY_VALUE, &key)
           : ERROR_FILE_NOT_FOUND;
-  if (status == ERROR_SUCCESS) {
-    RegCloseKey(key);
-  }
+  const Key opened(key);
   // A key that exists but refuses this run is installed all the same.
   return status != ERROR_FILE_NOT_FOUND;
 }
 
-ClassHealth ReadClassHealth() {
-  ClassHealth health;
+DWORD ReadClassLists(std::vector<FilterList>& lists) {
   HKEY key = nullptr;
-  health.openStatus = static_cast<std::uint32_t>(
-      RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0,
-                    KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key));
-  if (health.openStatus == ERROR_SUCCESS) {
-    health.lists = {ReadList(key, L"UpperFilters"),
-                    ReadList(key, L"LowerFilters")};
-    RegCloseKey(key);
+  if (const LSTATUS status =
+          RegOpenKeyExW(HKEY_LOCAL_MACHINE, kClassKey, 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key)) {
+    return static_cast<DWORD>(status);
   }
-  return health;
+  const Key opened(key);
+  lists = {ReadList(key, L"UpperFilters"), ReadList(key, L"LowerFilters")};
+  return 0;
 }
