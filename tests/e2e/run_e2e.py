@@ -3,14 +3,17 @@
 
 Each case runs in its own throwaway prefix, copied from a template prefix
 that `prepare` makes once (a new prefix takes Wine about ten seconds to set
-up). A case compares the program's standard output byte for byte, its exit
-status, and the stored value's exact type and bytes.
+up), with one wineserver kept up for the case's life. A case compares the
+program's standard output byte for byte, its exit status, and the stored
+value's exact type and bytes. `templates` checks, after every case, that
+no case wrote through its links into a template.
 
-    run_e2e.py --exe EXE --helper REGVALUE --work DIR prepare
+    run_e2e.py --exe EXE --helper REGVALUE --work DIR prepare|templates
     run_e2e.py --exe EXE --helper REGVALUE --work DIR case NAME
-    run_e2e.py list [--one-build-too]
+    run_e2e.py list [--every-case]
 """
 import argparse
+import json
 import os
 import shutil
 import subprocess
@@ -77,6 +80,16 @@ class Prefix:
             sys.exit(f"helper {args} failed: {result.stderr.decode(errors='replace')}")
         return result.stdout.decode("ascii").strip()
 
+    def start(self):
+        """One wineserver for the prefix's life (it lingers 30 s should stop()
+        never come), and Wine's services started on none of our pipes, which
+        they would hold open after the program that started them."""
+        quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                     stderr=subprocess.DEVNULL)
+        self.stop()  # one that would not stay
+        subprocess.run(["wineserver", "-p30"], env=self.env, check=True, **quiet)
+        subprocess.run(["wine", "cmd", "/c", "exit"], env=self.env, timeout=300, **quiet)
+
     def stop(self):
         subprocess.run(["wineserver", "-k"], env=self.env, capture_output=True)
         subprocess.run(["wineserver", "-w"], env=self.env, capture_output=True)
@@ -84,6 +97,13 @@ class Prefix:
 
 def template_path(work, arch):
     return os.path.join(work, f"template-{arch}")
+
+
+def signature(path):
+    """Each file's name, size and modification time: a write in place through
+    a case's hard link to a template file changes the template's."""
+    return sorted(subprocess.run(["find", path, "-type", "f", "-printf", "%P %s %T@\n"],
+                                 capture_output=True, text=True, check=True).stdout.splitlines())
 
 
 def prepare(work):
@@ -97,17 +117,30 @@ def prepare(work):
         prefix.stop()
         if result.returncode != 0 or not os.path.isdir(os.path.join(path, "drive_c")):
             sys.exit(f"cannot create the {arch} prefix: {result.stderr.decode(errors='replace')}")
+        with open(path + ".signature", "w") as f:
+            json.dump(signature(path), f)
     print("prepared")
+
+
+def check_templates(work):
+    changed = [arch for arch in ("win64", "win32") if json.load(open(
+        template_path(work, arch) + ".signature")) != signature(template_path(work, arch))]
+    print(f"templates written through a case's links: {changed}" if changed else "unchanged")
+    return 1 if changed else 0
 
 
 class Case:
     def __init__(self, args, name, arch="win64"):
         self.exe = args.exe
         self.helper = args.helper
-        path = os.path.join(args.work, f"case-{name}")
+        path, template = os.path.abspath(f"{args.work}/case-{name}"), template_path(args.work, arch)
         shutil.rmtree(path, ignore_errors=True)
-        shutil.copytree(template_path(args.work, arch), path, symlinks=True)
+        os.makedirs(path)  # drive_c hard-linked, the registry and the rest copied
+        subprocess.run(["cp", "-al", f"{template}/drive_c", path], check=True)
+        subprocess.run(["cp", "-a", *[f"{template}/{name}" for name in os.listdir(template)
+                                      if name != "drive_c"], path], check=True)
         self.prefix = Prefix(path, arch)
+        self.prefix.start()
         self.launcher = []
         self.failures = []
         self.background = []
@@ -125,8 +158,7 @@ class Case:
         self.prefix.helper(self.helper, "create-key")
 
     def remove_thunk_driver(self):
-        """Takes away the ksthunk driver's service key that the prefix was
-        seeded with, as on a Windows that lacks the driver."""
+        """Takes away the ksthunk driver's service key, as Windows may lack it."""
         result = self.prefix.wine("reg", "delete", "HKLM\\" + THUNK_SERVICE, "/f")
         if result.returncode != 0:
             sys.exit("cannot remove the ksthunk service key")
@@ -138,8 +170,7 @@ class Case:
         self.launcher = [self.helper, "deny-access"]
 
     def command(self):
-        """What `wine` is given to run the exe: the exe, or the helper that
-        starts it."""
+        """What `wine` runs: the exe, or the helper that starts it."""
         if not self.launcher:
             return [self.exe]
         return self.launcher + ["Z:" + os.path.abspath(self.exe).replace("/", "\\")]
@@ -244,60 +275,31 @@ def one_mebibyte_list():
     return b"".join(e + b"\0" for e in entries) + b"\0"
 
 
-def case_key_missing(c):
-    c.run(expect_output="ERROR 0x2\n", expect_status=0)
-    c.expect_stored("nokey")
+def simple(set_up, runs, stored=None):
+    """A case that sets up, runs the exe for each (output, status,
+    arguments...) of `runs`, then expects `stored` (none: not looked at)."""
+    def case(c):
+        set_up(c)
+        for output, status, *arguments in runs:
+            c.run(*arguments, expect_output=output, expect_status=status)
+        if stored is not None:
+            c.expect_stored(stored)
+    return case
 
 
-def case_access_denied(c):
-    c.seed(TWO)
-    c.deny_access()
-    c.run(expect_output="ERROR 0x5\n", expect_status=0)
+def seed(data, *steps):
+    """A set-up: each of `steps` (Case.create_key, say), then `data` seeded."""
+    def set_up(c):
+        for step in steps:
+            step(c)
+        if data is not None:
+            c.seed(data)
+    return set_up
 
 
-def case_value_absent(c):
-    c.create_key()
-    c.run(expect_output=SUCCESS + NOT_PRESENT, expect_status=0)
-    c.expect_stored(b"ksthunk\0\0")
-
-
-def case_two_filters(c):
-    c.seed(TWO)
-    c.run(expect_output=appended("filter1", "filter2"), expect_status=0)
-    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
-
-
-def case_second_run(c):
-    c.seed(TWO)
-    c.run(expect_output=appended("filter1", "filter2"), expect_status=0)
-    c.run(expect_output=present("filter1", "filter2", "ksthunk"), expect_status=0)
-    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
-
-
-def case_other_letter_case(c):
-    c.seed(multi_sz("KsThunk"))
-    c.run(expect_output=appended("KsThunk"), expect_status=0)
-    c.expect_stored(multi_sz("KsThunk", "ksthunk"))
-
-
-def case_arguments(c):
-    c.seed(TWO)
-    c.run("/add", "other", "--help", "a b", "UpperFilters",
-          expect_output=appended("filter1", "filter2"), expect_status=0)
-    c.expect_stored(multi_sz("filter1", "filter2", "ksthunk"))
-
-
-def case_32_bit_windows(c):
-    c.seed(TWO)
-    c.run(expect_output=NOT_64_BIT, expect_status=1)
-    c.expect_stored(TWO)
-
-
-def case_windows_xp(c):
-    c.set_windows_version("winxp")
-    c.seed(TWO)
-    c.run(expect_output=OLD_WINDOWS, expect_status=1)
-    c.expect_stored(TWO)
+APPENDED_TWO, WITH_KSTHUNK = appended("filter1", "filter2"), multi_sz("filter1", "filter2", "ksthunk")
+TWO_FILTERS = simple(seed(TWO), [(APPENDED_TWO, 0)], WITH_KSTHUNK)
+WINDOWS_XP = simple(seed(TWO, lambda c: c.set_windows_version("winxp")), [(OLD_WINDOWS, 1)], TWO)
 
 
 # Per code page, entries that it cannot hold and entries that it can, as
@@ -351,42 +353,25 @@ def case_raw_bytes(c):
         c.failures.append("the key's write time did not move on a write")
 
 
-def case_no_driver_append(c):
-    c.remove_thunk_driver()
-    c.seed(TWO)
-    c.run(expect_output=appended("filter1", "filter2") + DRIVER_MISSING, expect_status=0)
-    c.expect_stored(TWO)
-
-
-def case_no_driver_create(c):
-    c.remove_thunk_driver()
-    c.create_key()
-    c.run(expect_output=SUCCESS + NOT_PRESENT + DRIVER_MISSING, expect_status=0)
-    c.expect_stored("absent")
-
-
-def case_no_driver_present(c):
-    c.remove_thunk_driver()
-    c.seed(multi_sz("filter1", "ksthunk"))
-    c.run(expect_output=present("filter1", "ksthunk"), expect_status=0)
-    c.expect_stored(multi_sz("filter1", "ksthunk"))
-
-
 CASES = {
-    "key-missing": (case_key_missing, "win64"),
-    "access-denied": (case_access_denied, "win64"),
-    "value-absent": (case_value_absent, "win64"),
-    "two-filters": (case_two_filters, "win64"),
+    "key-missing": (simple(seed(None), [("ERROR 0x2\n", 0)], "nokey"), "win64"),
+    "access-denied": (simple(seed(TWO, Case.deny_access), [("ERROR 0x5\n", 0)]), "win64"),
+    "value-absent": (simple(seed(None, Case.create_key), [(SUCCESS + NOT_PRESENT, 0)],
+                            b"ksthunk\0\0"), "win64"),
+    "two-filters": (TWO_FILTERS, "win64"),
     # The same case for the exe of a release, unsigned and signed
     # (release_test.py).
-    "two-filters-released": (case_two_filters, "win64"),
-    "two-filters-signed": (case_two_filters, "win64"),
-    "second-run": (case_second_run, "win64"),
-    "other-letter-case": (case_other_letter_case, "win64"),
-    "arguments": (case_arguments, "win64"),
-    "32-bit-windows": (case_32_bit_windows, "win32"),
-    "windows-xp-64": (case_windows_xp, "win64"),
-    "windows-xp-32": (case_windows_xp, "win32"),
+    "two-filters-released": (TWO_FILTERS, "win64"),
+    "two-filters-signed": (TWO_FILTERS, "win64"),
+    "second-run": (simple(seed(TWO), [(APPENDED_TWO, 0), (present("filter1", "filter2", "ksthunk"),
+                                                         0)], WITH_KSTHUNK), "win64"),
+    "other-letter-case": (simple(seed(multi_sz("KsThunk")), [(appended("KsThunk"), 0)],
+                                 multi_sz("KsThunk", "ksthunk")), "win64"),
+    "arguments": (simple(seed(TWO), [(APPENDED_TWO, 0, "/add", "other", "--help", "a b",
+                                      "UpperFilters")], WITH_KSTHUNK), "win64"),
+    "32-bit-windows": (simple(seed(TWO), [(NOT_64_BIT, 1)], TWO), "win32"),
+    "windows-xp-64": (WINDOWS_XP, "win64"),
+    "windows-xp-32": (WINDOWS_XP, "win32"),
     "hostile-zero-size": (hostile(b"", REG_MULTI_SZ), "win64"),
     "hostile-no-final-nul": (hostile(b"a\0b\0", REG_MULTI_SZ), "win64"),
     "hostile-no-nul": (hostile(b"abc", REG_MULTI_SZ), "win64"),
@@ -398,34 +383,44 @@ CASES = {
     "outside-code-page": (case_outside_code_page, "win64"),
     "inside-code-page": (case_inside_code_page, "win64"),
     "raw-bytes": (case_raw_bytes, "win64"),
-    "no-driver-append": (case_no_driver_append, "win64"),
-    "no-driver-create": (case_no_driver_create, "win64"),
-    "no-driver-present": (case_no_driver_present, "win64"),
+    "no-driver-append": (simple(seed(TWO, Case.remove_thunk_driver),
+                                [(APPENDED_TWO + DRIVER_MISSING, 0)], TWO), "win64"),
+    "no-driver-create": (simple(seed(None, Case.remove_thunk_driver, Case.create_key),
+                                [(SUCCESS + NOT_PRESENT + DRIVER_MISSING, 0)], "absent"), "win64"),
+    "no-driver-present": (simple(seed(multi_sz("filter1", "ksthunk"), Case.remove_thunk_driver),
+                                 [(present("filter1", "ksthunk"), 0)],
+                                 multi_sz("filter1", "ksthunk")), "win64"),
 }
 
 
-# Cases of what Wine and the registry do rather than what the compiler made,
-# which one Windows build runs; and those that the release test runs.
-ONE_BUILD = ("raw-bytes", "no-driver-append", "no-driver-create", "no-driver-present")
+# The cases where the compiler can make a difference, which every Windows
+# build runs: the bytes the exe prints and stores, the start-up refusals, and
+# hostile values that test its bounds. The g++ build runs every case; and
+# the release test runs the last two.
+EVERY_BUILD = ("key-missing", "value-absent", "two-filters", "32-bit-windows", "windows-xp-64",
+               "windows-xp-32", "hostile-no-nul", "hostile-no-final-nul", "hostile-ansi-bytes",
+               "hostile-one-mebibyte", "inside-code-page")
 RELEASE = ("two-filters-released", "two-filters-signed")
 
 
 def main():
     if sys.argv[1:2] == ["list"]:  # for CMake: the cases a Windows build runs
-        one_build_too = sys.argv[2:] == ["--one-build-too"]
+        every_case = sys.argv[2:] == ["--every-case"]
         print(";".join(name for name in CASES if name not in RELEASE
-                       and (one_build_too or name not in ONE_BUILD)))
+                       and (every_case or name in EVERY_BUILD)))
         return 0
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--helper", required=True)
     parser.add_argument("--work", required=True)
-    parser.add_argument("command", choices=["prepare", "case"])
+    parser.add_argument("command", choices=["prepare", "templates", "case"])
     parser.add_argument("name", nargs="?")
     args = parser.parse_args()
     if args.command == "prepare":
         prepare(args.work)
         return 0
+    if args.command == "templates":
+        return check_templates(args.work)
     function, arch = CASES[args.name]
     case = Case(args, args.name, arch)
     function(case)

@@ -3,17 +3,16 @@
 and its present path, against an empty console program built the same way
 and an empty one that imports advapi32.dll, as the program must.
 
-One prefix and one wineserver serve the whole measurement: the server is
-started persistent and a console program is kept waiting on its input, so
-that Wine's services stay up and each timed run costs one process start,
-not Wine bringing its session up and down. After a warm-up, each round
+One prefix and one wineserver, kept up with Wine's services, serve the
+whole measurement (Prefix.start), so that each timed run costs one
+process start, not Wine bringing its session up and down. After a
+warm-up, each round
 seeds the value, then times the append run, the present run and the two
 empty programs one after another; the medians and the spread of each are
 printed.
 
     time_runs.py EXE EMPTY_EXE ADVAPI32_EXE HELPER [ROUNDS]
 """
-import os
 import shutil
 import statistics
 import subprocess
@@ -21,7 +20,8 @@ import sys
 import tempfile
 import time
 
-from wine_env import seed_windows, wine_env
+from run_e2e import Prefix
+from wine_env import seed_windows
 
 TWO_FILTERS = b"filter1\0filter2\0\0".hex()
 WARM_UP = 3
@@ -29,36 +29,26 @@ WARM_UP = 3
 
 def main(exe, empty, advapi32, helper, rounds=15):
     rounds = int(rounds)
-    prefix = tempfile.mkdtemp(prefix="ksthunk-filter-timing.")
-    env = wine_env(prefix, WINEARCH="win64")
-
-    # No pipes: Wine's background processes started by a run would inherit
-    # them and keep them open, and reading to their end would never finish.
-    quiet = dict(env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                 stderr=subprocess.DEVNULL)
-
-    def wine(*args):
-        return subprocess.run(["wine", *args], timeout=300, **quiet)
+    prefix = Prefix(tempfile.mkdtemp(prefix="ksthunk-filter-timing."), "win64")
 
     def timed(*args):
         start = time.perf_counter()
-        result = wine(*args)
+        # No pipes, which Wine's services would hold open.
+        result = subprocess.run(["wine", *args], env=prefix.env, stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         elapsed = time.perf_counter() - start
         if result.returncode != 0:
             sys.exit(f"{args} failed with status {result.returncode}")
         return elapsed
 
-    keeper = None
     try:
-        subprocess.run(["wineserver", "-p"], check=True, **quiet)
-        wine("wineboot", "--init")
-        seed_windows(env)
-        keeper = subprocess.Popen(["wine", "cmd.exe"], env=env, stdin=subprocess.PIPE,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        prefix.wine("wineboot", "--init")
+        seed_windows(prefix.env)
+        prefix.start()
         kinds = ("append path", "present path", "empty program", "empty+advapi32")
         times = {kind: [] for kind in kinds}
         for round_ in range(WARM_UP + rounds):
-            wine(helper, "seed", "7", TWO_FILTERS)
+            prefix.helper(helper, "seed", "7", TWO_FILTERS)
             samples = (timed(exe), timed(exe), timed(empty), timed(advapi32))
             if round_ >= WARM_UP:
                 for kind, sample in zip(kinds, samples):
@@ -74,12 +64,8 @@ def main(exe, empty, advapi32, helper, rounds=15):
             print(f"  {kind:14} {median * 1000:7.1f}ms  {low * 1000:7.1f}-{high * 1000:7.1f}ms"
                   f" {min(samples) * 1000:7.1f}ms   {median / base:5.3f} {min(samples) / fastest:5.3f}")
     finally:
-        if keeper is not None:
-            keeper.stdin.close()
-            keeper.wait(timeout=60)
-        subprocess.run(["wineserver", "-k"], **quiet)
-        subprocess.run(["wineserver", "-w"], **quiet)
-        shutil.rmtree(prefix, ignore_errors=True)
+        prefix.stop()
+        shutil.rmtree(prefix.path, ignore_errors=True)
     return 0
 
 

@@ -1,10 +1,7 @@
 """The outcomes that the fleet recipes report, one table for the Ansible
-test and the runner test: how to set each one up in a Wine prefix, what
-ksthunk-filter.exe (or its stand-in) prints on each of its runs then, what
-Ansible reports, and the runner's outcome. Both tests run the runner as the
-Windows tools do, by name from its folder (install()). The exit code, event
-ID and level each outcome must give are written here (CODES), so that a
-wrong one in the runner fails."""
+test and the runner test: each one's set-up in a Wine prefix, what the tool
+(or its stand-in) prints on each run, Ansible's report and the runner's
+outcome, with its exit code, event ID and level written out here (CODES)."""
 import os
 import shutil
 import sys
@@ -13,7 +10,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from expected import (DRIVER_MISSING, NOT_PRESENT, OLD_WINDOWS, READ_FAILURE,  # noqa: E402
                       SET_FAILURE, SUCCESS)
-from run_e2e import TWO, appended, multi_sz, present, utf16_multi_sz  # noqa: E402
+from run_e2e import APPENDED_TWO, TWO, appended, multi_sz, present, utf16_multi_sz  # noqa: E402
 
 # outcome: (exit code, event ID, event level)
 CODES = {"in-place": (0, 100, "INFORMATION"), "changed": (3010, 101, "INFORMATION"),
@@ -40,13 +37,11 @@ def prefix_path(case, windows_name):
 
 
 def install(case, args):
-    """The runner (with case.arguments) and, beside it, the exe, the
-    stand-in with its answers (case.answers) or nothing (case.exe None), in
-    the case's folder (APP unless case.app names another); and
-    C:\\parent.cmd, which runs the runner by name from its folder, as Intune
-    does, and prints its exit code as Windows sees it (Linux sees only its
-    low 8 bits). The stand-in runs under a runner built with a short
-    timeout. Returns what `wine` is given to run."""
+    """The runner and, beside it, the exe, the stand-in with its answers
+    (case.answers; then the runner with a short timeout) or nothing (case.exe
+    None), in case.app or APP; and C:\\parent.cmd, which runs the runner by
+    name from its folder with case.arguments, as Intune does, and prints its
+    whole exit code (Linux sees its low 8 bits). Returns what `wine` runs."""
     app = getattr(case, "app", APP)
     folder = prefix_path(case, app)
     os.makedirs(folder, exist_ok=True)
@@ -72,7 +67,6 @@ def install(case, args):
 # Entries that a shell would mangle or run if it parsed them.
 HOSTILE = ('a" & echo PWNED > C:\\pwned.txt & "b', "%SystemRoot%\\x", "x^y",
            "!bang!", ";leading", "50% & 50%")
-APPENDED_TWO = appended("filter1", "filter2")
 # Not % (Wine's cmd.exe expands it once more); é in the launcher's cp437.
 ODD_FOLDER = "C:\\R&D a^b (x86) !x \u00e9"
 

@@ -1,13 +1,11 @@
 #!/usr/bin/env python3
 """Runs ksthunk-filter-run.exe under Wine by name from its folder, beside
-the real ksthunk-filter.exe or a stand-in, once per outcome of the shared
-table, each in a throwaway copy of the end-to-end template prefix, and
-checks its whole exit code (read on the Windows side) and last line, its
-log (a header, each run's status and output byte for byte, the outcome and
-any note), its one event as Wine traces it, the list it left, and that no
-run of the program outlives it. Then two runs started together, ten times
-over: one changes the list and the other finds it in place; and the
-filters without a driver, as /check and a run name them.
+the real ksthunk-filter.exe or a stand-in, for each row of the shared
+table in a prefix of its own, and checks its whole exit code and last line,
+its log entry byte for byte, its one event as Wine traces it, the list it
+left, and that no run of the tool outlives it. Then two runs started
+together, ten times over; and the read-only commands and the filters
+without a driver (health).
 
     run_runner.py --exe EXE --helper REGVALUE --standin STANDIN --other OTHER
                   --runner RUNNER --short-runner RUNNER --work DIR [TEST...]
