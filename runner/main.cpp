@@ -57,8 +57,9 @@ std::wstring Note(const std::wstring& what, DWORD error) {
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       error, 0, text.data(), DWORD{text.size()}, nullptr);
   while (length > 0 && std::iswspace(text[length - 1]) != 0) --length;
-  return what + L": error " + std::to_wstring(error) + L" (" +
-         std::wstring(text.data(), length) + L")";
+  const std::wstring message(text.data(), length);  // none for some codes
+  return what + L": error " + std::to_wstring(error) +
+         (message.empty() ? L"" : L" (" + message + L")");
 }
 
 int Usage(const std::string& argument) {
