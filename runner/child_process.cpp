@@ -161,8 +161,12 @@ DWORD RunChild(const std::wstring& path, DWORD timeoutMs, ChildRun& run) {
     if (ended && got == 0) Sleep(kPollMs);  // another writer holds the pipe
   }
   if (run.timedOut) {
-    TerminateProcess(process.get(), ERROR_TIMEOUT);  // the job ends the rest
-    WaitForSingleObject(process.get(), 10000);
+    // The job ends the rest, and the tool too when the runner ends.
+    if (TerminateProcess(process.get(), ERROR_TIMEOUT) == FALSE) {
+      run.endError = GetLastError();
+    } else if (WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) {
+      run.endError = ERROR_TIMEOUT;
+    }
   }
   // A status that cannot be read is none the tool returns: never 0, which
   // would let a complete-looking output count as a success.

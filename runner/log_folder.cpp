@@ -116,10 +116,13 @@ DWORD TakeLock(const LogPaths& paths, int seconds, File& lock) {
 DWORD RotateLog(const LogPaths& paths) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (GetFileAttributesExW(paths.log.c_str(), GetFileExInfoStandard, &data) ==
-          FALSE ||
-      (data.nFileSizeHigh == 0 && data.nFileSizeLow < kRotateAt &&
-       (data.nFileSizeLow == 0 || MarkedUtf8(paths)))) {
-    return 0;  // no log yet, or one to go on with
+      FALSE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? 0 : error;  // 0: no log yet
+  }
+  if (data.nFileSizeHigh == 0 && data.nFileSizeLow < kRotateAt &&
+      (data.nFileSizeLow == 0 || MarkedUtf8(paths))) {
+    return 0;  // one to go on with
   }
   const std::wstring old = paths.log + L".1";
   const DWORD replace = MOVEFILE_REPLACE_EXISTING;

@@ -118,7 +118,11 @@ Kind RunTool(const std::wstring& tool, std::string& entry, Notes& notes) {
         std::to_string(run.exitStatus) + "\r\n" +
         Narrow(Wide(run.output, codePage), CP_UTF8) + (ended ? "" : "\r\n");
     if (run.timedOut) {
-      notes.emplace_back(L"ksthunk-filter.exe ran too long and was ended");
+      notes.emplace_back(run.endError == 0
+                             ? L"ksthunk-filter.exe ran too long and was ended"
+                             : Note(L"ksthunk-filter.exe ran too long and "
+                                    L"could not be ended",
+                                    run.endError));
       return Kind::TimedOut;
     }
     // Failure lines are known by how they start: a cut output may look so.
@@ -142,7 +146,13 @@ Kind RunLocked(const std::wstring& tool, const LogPaths& paths, Notes& notes) {
   std::string entry = Header();
   const Kind kind = RunTool(tool, entry, notes);
   std::vector<FilterList> lists;
-  static_cast<void>(ReadClassLists(lists));  // none: the outcome tells why
+  const DWORD unread = ReadClassLists(lists);
+  // Where the tool could not open the key, the outcome says so already.
+  if (unread != 0 && kind != Kind::KeyMissing && kind != Kind::AccessDenied &&
+      kind != Kind::OpenFailed) {
+    notes.push_back(
+        Note(L"the class's filter lists could not be read", unread));
+  }
   std::wstring tail;
   for (const FilterList& list : lists) {
     if (list.present && !IsList(list.type)) tail += Describe(list) + L"\r\n";

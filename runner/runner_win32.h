@@ -43,6 +43,7 @@ struct ChildRun {
   bool outputCut = false;  // it printed more than the runner keeps
   std::string output;      // standard output and error, raw bytes
   DWORD jobError = 0;      // why it runs in no job of its own
+  DWORD endError = 0;      // why it could not be ended at the timeout
 };
 // Runs the tool with no arguments, no standard input and no window, the
 // system folder current, in a job that ends it with the runner; ends it
