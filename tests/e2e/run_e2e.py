@@ -398,8 +398,8 @@ CASES = {
 # hostile values that test its bounds. The g++ build runs every case; and
 # the release test runs the last two.
 EVERY_BUILD = ("key-missing", "value-absent", "two-filters", "32-bit-windows", "windows-xp-64",
-               "windows-xp-32", "hostile-no-nul", "hostile-no-final-nul", "hostile-ansi-bytes",
-               "hostile-one-mebibyte", "inside-code-page")
+               "windows-xp-32", "hostile-zero-size", "hostile-no-nul", "hostile-no-final-nul",
+               "hostile-ansi-bytes", "hostile-one-mebibyte", "inside-code-page", "outside-code-page")
 RELEASE = ("two-filters-released", "two-filters-signed")
 
 
